@@ -1,0 +1,19 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+namespace vindelor::sim {
+
+using Clock = std::chrono::steady_clock;
+
+// A device seen from its own side of the wire: it is handed every byte the tool sends and
+// appends whatever it answers.
+class DeviceModel {
+public:
+    virtual ~DeviceModel() = default;
+    virtual void onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) = 0;
+};
+
+}  // namespace vindelor::sim

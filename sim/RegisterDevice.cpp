@@ -1,0 +1,239 @@
+#include "sim/RegisterDevice.h"
+
+#include <cmath>
+
+namespace vindelor::sim {
+
+namespace {
+
+std::uint8_t Low(std::uint32_t v, int byte) { return static_cast<std::uint8_t>(v >> (8 * byte)); }
+
+}  // namespace
+
+void AppendReplyFrame(std::vector<std::uint8_t>& out, std::uint8_t letter,
+                      const std::vector<std::uint8_t>& body) {
+    out.insert(out.end(), {letter, letter, letter, 0x00, 0xFF});
+    for (std::uint8_t b : body) {
+        out.push_back(b);
+        out.push_back(static_cast<std::uint8_t>(~b));
+    }
+    out.insert(out.end(), {0xAA, 0xAA});
+}
+
+RegisterDevice::RegisterDevice() {
+    widths_.fill(1);
+    // A debug program running, a moving position in the module status: something to look at.
+    moduleInfo_ = {1, 0x34, 0x00, 2, 0, 0, 0x12, 0x00};
+    moduleStatus_.assign(kModuleStatusSize, 0);
+    moduleStatus_[0] = 0x05;
+}
+
+void RegisterDevice::setAddress(int address) {
+    std::lock_guard lock(mutex_);
+    address_ = address & 0xFF;
+}
+
+void RegisterDevice::setGroup(int group) {
+    std::lock_guard lock(mutex_);
+    group_ = group & 0xFF;
+}
+
+void RegisterDevice::setWidth(int reg, int words) {
+    std::lock_guard lock(mutex_);
+    widths_.at(static_cast<std::size_t>(reg)) = static_cast<std::uint8_t>(words == 2 ? 2 : 1);
+}
+
+int RegisterDevice::width(int reg) const {
+    std::lock_guard lock(mutex_);
+    return widths_.at(static_cast<std::size_t>(reg));
+}
+
+void RegisterDevice::setWordsPerSample(int words) {
+    std::lock_guard lock(mutex_);
+    wordsPerSample_ = words == 2 ? 2 : 1;
+}
+
+void RegisterDevice::setSampleBase(int reg) {
+    std::lock_guard lock(mutex_);
+    sampleBase_ = reg;
+}
+
+void RegisterDevice::setWord(int index, std::uint16_t value) {
+    std::lock_guard lock(mutex_);
+    words_.at(static_cast<std::size_t>(index)) = value;
+}
+
+std::uint16_t RegisterDevice::word(int index) const {
+    std::lock_guard lock(mutex_);
+    return words_.at(static_cast<std::size_t>(index));
+}
+
+std::uint32_t RegisterDevice::value(int reg) const {
+    std::lock_guard lock(mutex_);
+    return readValue(reg, Clock::now());
+}
+
+void RegisterDevice::setValue(int reg, std::uint32_t value) {
+    std::lock_guard lock(mutex_);
+    const std::uint8_t bytes[4] = {Low(value, 0), Low(value, 1), Low(value, 2), Low(value, 3)};
+    writeBytes(reg, bytes, 2u * widths_.at(static_cast<std::size_t>(reg)));
+}
+
+void RegisterDevice::setLive(int reg, std::function<std::uint32_t(Clock::time_point)> source) {
+    std::lock_guard lock(mutex_);
+    live_.at(static_cast<std::size_t>(reg)) = std::move(source);
+}
+
+void RegisterDevice::setModuleInfo(const std::vector<std::uint8_t>& payload) {
+    std::lock_guard lock(mutex_);
+    moduleInfo_ = payload;
+}
+
+void RegisterDevice::setModuleStatus(const std::vector<std::uint8_t>& payload) {
+    std::lock_guard lock(mutex_);
+    moduleStatus_ = payload;
+}
+
+void RegisterDevice::setModuleRegister(int reg, std::int32_t value) {
+    std::lock_guard lock(mutex_);
+    moduleRegisters_.at(static_cast<std::size_t>(reg)) = value;
+}
+
+std::int32_t RegisterDevice::moduleRegister(int reg) const {
+    std::lock_guard lock(mutex_);
+    return moduleRegisters_.at(static_cast<std::size_t>(reg));
+}
+
+std::vector<Frame> RegisterDevice::frames() const {
+    std::lock_guard lock(mutex_);
+    return frames_;
+}
+
+void RegisterDevice::clearFrames() {
+    std::lock_guard lock(mutex_);
+    frames_.clear();
+}
+
+int RegisterDevice::lastGroupSequence() const {
+    std::lock_guard lock(mutex_);
+    return lastSequence_;
+}
+
+std::uint32_t RegisterDevice::readValue(int reg, Clock::time_point at) const {
+    const auto r = static_cast<std::size_t>(reg & 0xFF);
+    if (live_[r]) return live_[r](at);
+    std::uint32_t v = words_[r];
+    if (widths_[r] == 2 && r + 1 < words_.size()) v |= static_cast<std::uint32_t>(words_[r + 1]) << 16;
+    return v;
+}
+
+void RegisterDevice::writeBytes(int reg, const std::uint8_t* bytes, std::size_t n) {
+    // Two bytes a word, at most two words; the store ends at register 255.
+    for (std::size_t k = 0; 2 * k < n && k < 2; ++k) {
+        const std::size_t index = static_cast<std::size_t>(reg) + k;
+        if (index >= words_.size()) break;
+        std::uint16_t w = bytes[2 * k];
+        if (2 * k + 1 < n) w = static_cast<std::uint16_t>(w | bytes[2 * k + 1] << 8);
+        words_[index] = w;
+    }
+}
+
+void RegisterDevice::onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) {
+    std::lock_guard lock(mutex_);
+    if (auto frame = reader_.push(b, at)) {
+        frames_.push_back(*frame);
+        handle(*frame, at, reply);
+    }
+}
+
+void RegisterDevice::handle(const Frame& f, Clock::time_point at, std::vector<std::uint8_t>& reply) {
+    const auto& body = f.body;
+    if (f.letter == 'Y') {
+        // Group write: sequence, register, count, data.
+        if (f.destination != group_ || body.size() < 3) return;
+        const std::size_t n = body[2];
+        if (body.size() < 3 + n) return;
+        lastSequence_ = body[0];
+        writeBytes(body[1], body.data() + 3, n);
+        return;
+    }
+    if (f.destination != address_) return;
+    switch (f.letter) {
+        case 'P': {
+            if (body.empty()) return;
+            const int reg = body[0];
+            const int n = 2 * widths_[static_cast<std::size_t>(reg)];
+            const std::uint32_t v = readValue(reg, at);
+            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(n)};
+            for (int i = 0; i < n; ++i) out.push_back(Low(v, i));
+            AppendReplyFrame(reply, 'R', out);
+            break;
+        }
+        case 'R': {
+            if (body.size() < 2 || body.size() < 2u + body[1]) return;
+            writeBytes(body[0], body.data() + 2, body[1]);
+            break;
+        }
+        case 'S': {
+            std::vector<std::uint8_t> out;
+            const int bytesPerSample = 2 * wordsPerSample_;
+            out.push_back(static_cast<std::uint8_t>(4 * bytesPerSample));
+            for (int c = 0; c < 4; ++c) {
+                const int selector = words_[static_cast<std::size_t>((sampleBase_ + c) & 0xFF)] & 0xFF;
+                const std::uint32_t v = readValue(selector, at);
+                for (int i = 0; i < bytesPerSample; ++i) out.push_back(Low(v, i));
+            }
+            AppendReplyFrame(reply, 'S', out);
+            break;
+        }
+        case '0': {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count();
+            const auto timer = static_cast<std::uint16_t>(ms / 10);
+            AppendReplyFrame(reply, '0',
+                             {0x43, 0x45, 0x09, Low(timer, 0), Low(timer, 1), 0x2A, 0x00, 0x25});
+            break;
+        }
+        case '@': {
+            std::vector<std::uint8_t> out = {8, 0x01, 0x80, 0x55, 0xAA, 0x00, 0xFF, 0x12, 0x34};
+            AppendReplyFrame(reply, '@', out);
+            break;
+        }
+        case 'C': {
+            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(kDebugDataSize)};
+            for (std::size_t i = 0; i < kDebugDataSize; ++i) out.push_back(static_cast<std::uint8_t>(i));
+            AppendReplyFrame(reply, 'C', out);
+            break;
+        }
+        case 'X': {
+            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(moduleStatus_.size())};
+            out.insert(out.end(), moduleStatus_.begin(), moduleStatus_.end());
+            if (lastSequence_ >= 0 && out.size() > 8) out[8] = static_cast<std::uint8_t>(lastSequence_);
+            AppendReplyFrame(reply, 'X', out);
+            break;
+        }
+        case 'Z': {
+            if (body.empty()) return;
+            const auto v = static_cast<std::uint32_t>(moduleRegisters_[body[0]]);
+            AppendReplyFrame(reply, '[', {body[0], 4, Low(v, 0), Low(v, 1), Low(v, 2), Low(v, 3)});
+            break;
+        }
+        case '[': {
+            if (body.size() < 2 || body[1] > 4 || body.size() < 2u + body[1]) return;
+            std::uint32_t v = 0;
+            for (std::size_t i = 0; i < body[1]; ++i) v |= static_cast<std::uint32_t>(body[2 + i]) << (8 * i);
+            moduleRegisters_[body[0]] = static_cast<std::int32_t>(v);
+            break;
+        }
+        case 'a': {
+            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(moduleInfo_.size())};
+            out.insert(out.end(), moduleInfo_.begin(), moduleInfo_.end());
+            AppendReplyFrame(reply, 'a', out);
+            break;
+        }
+        default:
+            // 'W' 'V' 'T' 'U', the program commands and the rest: taken, not answered.
+            break;
+    }
+}
+
+}  // namespace vindelor::sim

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "sim/DeviceModel.h"
+#include "sim/FrameReader.h"
+
+namespace vindelor::sim {
+
+// A motor or module as seen through the register protocol: 256 register words, register
+// reads and writes, group writes, commands, samples and the module replies, each with
+// plausible data so that every decoder of the tool can run end to end.
+class RegisterDevice : public DeviceModel {
+public:
+    static constexpr int kRegisterCount = 256;
+    static constexpr std::size_t kModuleStatusSize = 108;
+    static constexpr std::size_t kDebugDataSize = 255;
+
+    RegisterDevice();
+
+    void onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) override;
+
+    // Set-up and inspection; safe to call while the device runs.
+    void setAddress(int address);
+    void setGroup(int group);
+    // Width in 16-bit words of the register with this number (1 unless set).
+    void setWidth(int reg, int words);
+    int width(int reg) const;
+    // 16-bit words per sample in the 'S' reply: 1 for the small motors, 2 for the large ones.
+    void setWordsPerSample(int words);
+    void setSampleBase(int reg);
+    void setWord(int index, std::uint16_t value);
+    std::uint16_t word(int index) const;
+    // The register's value across its width, least significant word first.
+    std::uint32_t value(int reg) const;
+    void setValue(int reg, std::uint32_t value);
+    // A register whose value is computed when it is read (a moving position, say).
+    void setLive(int reg, std::function<std::uint32_t(Clock::time_point)> source);
+    void setModuleInfo(const std::vector<std::uint8_t>& payload);
+    void setModuleStatus(const std::vector<std::uint8_t>& payload);
+    void setModuleRegister(int reg, std::int32_t value);
+    std::int32_t moduleRegister(int reg) const;
+
+    // Every frame taken, in order.
+    std::vector<Frame> frames() const;
+    void clearFrames();
+    int lastGroupSequence() const;
+
+private:
+    std::uint32_t readValue(int reg, Clock::time_point at) const;
+    void writeBytes(int reg, const std::uint8_t* bytes, std::size_t n);
+    void handle(const Frame& f, Clock::time_point at, std::vector<std::uint8_t>& reply);
+
+    mutable std::mutex mutex_;
+    FrameReader reader_;
+    int address_ = 255;
+    int group_ = 1;
+    int wordsPerSample_ = 1;
+    int sampleBase_ = 2;
+    int lastSequence_ = -1;
+    std::array<std::uint16_t, kRegisterCount> words_ {};
+    std::array<std::uint8_t, kRegisterCount> widths_ {};
+    std::array<std::function<std::uint32_t(Clock::time_point)>, kRegisterCount> live_ {};
+    std::array<std::int32_t, kRegisterCount> moduleRegisters_ {};
+    std::vector<std::uint8_t> moduleInfo_;
+    std::vector<std::uint8_t> moduleStatus_;
+    std::vector<Frame> frames_;
+    Clock::time_point started_ = Clock::now();
+};
+
+// Appends a reply frame: the letter three times, destination 0, the body as pairs, the trailer.
+void AppendReplyFrame(std::vector<std::uint8_t>& out, std::uint8_t letter,
+                      const std::vector<std::uint8_t>& body);
+
+}  // namespace vindelor::sim

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace vindelor::cli {
+
+// Exit statuses of vindelor-cli.
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitDevice = 1,  // no answer in time, a wrong answer, a bad input file
+    kExitUsage = 2,   // usage error, or a port that cannot be opened
+};
+
+// The options every command shares.
+struct GlobalOptions {
+    std::string port = "COM1";
+    int baud = 19200;
+    int address = 255;
+    int group = 1;
+    bool echo = false;
+};
+
+// A command's result: the exit status, set by whichever command ran.
+struct CommandContext {
+    GlobalOptions options;
+    int status = kExitOk;
+};
+
+// Each subsystem adds its commands to the application; the callbacks set ctx.status.
+void AddRegisterCommands(CLI::App& app, CommandContext& ctx);
+void AddFirmwareCommands(CLI::App& app, CommandContext& ctx);
+void AddProgramCommands(CLI::App& app, CommandContext& ctx);
+
+// An error to report on stderr with the given exit status.
+struct CommandError {
+    int status;
+    std::string message;
+};
+
+}  // namespace vindelor::cli

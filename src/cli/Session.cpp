@@ -1,0 +1,97 @@
+#include "cli/Session.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <iostream>
+
+#include "protocol/ByteText.h"
+#include "serial/PortNames.h"
+
+namespace vindelor::cli {
+
+void CliSink::post(int number, std::int64_t wParam, std::int64_t lParam) {
+    if (number == protocol::MsgReceivedByte) {
+        if (!echo_) return;
+        std::lock_guard lock(printMutex_);
+        if (!lineOpen_) std::cerr << "recv: ";
+        lineOpen_ = true;
+        if (wParam == protocol::kLoadedMarker)
+            std::cerr << "<Loaded>";
+        else
+            std::cerr << protocol::ByteText(static_cast<std::uint8_t>(wParam));
+        std::cerr.flush();
+        return;
+    }
+    QueueSink::post(number, wParam, lParam);
+}
+
+void CliSink::endEchoLine() {
+    std::lock_guard lock(printMutex_);
+    if (lineOpen_) std::cerr << std::endl;
+    lineOpen_ = false;
+}
+
+std::unique_ptr<serial::TSerCom> MakePort(const std::string& port, int baud) {
+    constexpr int kBufferSize = 8000;
+    if (auto n = serial::ParsePortName(port)) return std::make_unique<serial::TSerCom>(*n, baud, kBufferSize);
+    return std::make_unique<serial::TSerCom>(port, baud, kBufferSize);
+}
+
+void OpenOrThrow(serial::TSerCom& port) {
+    try {
+        port.Open();
+    } catch (const serial::TSerErr& e) {
+        std::string message = e.Text;
+        const std::string device = port.ResolvedDevicePath();
+        if (e.Detail[0])
+            message += std::string(": ") + e.Detail;
+        else if (!device.empty())
+            message += ": " + device;
+        throw CommandError {kExitUsage, message};
+    }
+}
+
+long long ParseNumber(const std::string& text, const char* what) {
+    errno = 0;
+    char* end = nullptr;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    long long v = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
+    if (text.empty() || errno != 0 || *end != '\0')
+        throw CommandError {kExitUsage, std::string("Not a number for ") + what + ": " + text};
+    return v;
+}
+
+Session::Session(const GlobalOptions& options) : options_(options), sink_(options.echo) {
+    port_ = MakePort(options.port, options.baud);
+    OpenOrThrow(*port_);
+    sender_.setPort(port_.get());
+    sender_.setAddressSource([a = options.address] { return a; });
+    sender_.setGroupSource([g = options.group] { return g; });
+    if (options.echo) sender_.setEcho([this](std::string_view item) { sendEcho_ += item; });
+    thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
+}
+
+Session::~Session() {
+    thread_.reset();  // stopped before the port it reads goes away
+    sink_.endEchoLine();
+}
+
+void Session::flushSendEcho() {
+    if (sendEcho_.empty()) return;
+    sink_.endEchoLine();
+    std::cerr << "send: " << sendEcho_ << std::endl;
+    sendEcho_.clear();
+}
+
+std::optional<std::uint32_t> Session::awaitRegister(int registerNumber, int timeoutMs) {
+    auto m = sink_.take(
+        [registerNumber](const protocol::ReceivedMessage& r) {
+            return r.number == protocol::MsgRegisterValue && r.wParam == registerNumber;
+        },
+        std::chrono::milliseconds(timeoutMs));
+    sink_.endEchoLine();
+    if (!m) return std::nullopt;
+    return static_cast<std::uint32_t>(m->lParam);
+}
+
+}  // namespace vindelor::cli

@@ -1,0 +1,43 @@
+// vindelor-cli: the tool's core from a terminal, for scripts and production lines.
+#include <iostream>
+
+#include "cli/Cli.h"
+
+int main(int argc, char** argv) {
+    using namespace vindelor::cli;
+    CLI::App app {"Vindelor command line: register access and tools over one serial port."};
+    app.set_version_flag("--version", std::string("vindelor-cli ") + VINDELOR_VERSION);
+    app.require_subcommand(1);
+
+    CommandContext ctx;
+    auto& o = ctx.options;
+    app.add_option("--port", o.port, "COMn (see 'ports') or a device path")->capture_default_str();
+    app.add_option("--baud", o.baud, "Baud rate")->capture_default_str();
+    app.add_option("--address", o.address, "Device address")->capture_default_str();
+    app.add_option("--group", o.group, "Group number for group writes")->capture_default_str();
+    app.add_flag("--echo", o.echo, "Print the bytes sent and received as <XX> items on stderr");
+
+    AddRegisterCommands(app, ctx);
+    AddFirmwareCommands(app, ctx);
+    AddProgramCommands(app, ctx);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    } catch (const CommandError& e) {
+        std::cerr << "vindelor-cli: " << e.message << std::endl;
+        return e.status;
+    } catch (const std::exception& e) {
+        std::cerr << "vindelor-cli: " << e.what() << std::endl;
+        return kExitDevice;
+    }
+    return ctx.status;
+}

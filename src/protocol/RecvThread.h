@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "protocol/Messages.h"
+#include "serial/TSerCom.h"
+#include "util/WorkerThread.h"
+
+namespace vindelor::protocol {
+
+// Reads the port while the tool is idle or exchanging register frames: finds reply frames by
+// their letter sent three times, checks every pair, echoes the bytes and hands each reply to the
+// window thread. Other code borrows the port with Pause() and gives it back with Resume().
+//
+// Waiting blocks on the port with deadlines, so a reply is decoded as soon as its last byte
+// is in, and an idle thread only wakes once per poll interval to look for a pause request.
+class RecvThread : public util::WorkerThread {
+public:
+    static constexpr int kRecvPollMs = 10;       // idle wait, and how soon a pause is seen
+    static constexpr int kHeaderWindowMs = 15;   // the three letters arrive within this of the first
+    static constexpr int kByteTimeoutMs = 100;   // longest gap between bytes inside a frame
+    static constexpr int kEchoPerSecond = 50;    // idle bytes echoed per second of the clock
+
+    // Runs the large-motor download when the device asks for it with "fff". It runs on this
+    // thread and owns the port until it returns.
+    using DownloadHook =
+        std::function<void(serial::TSerCom& port, MessageSink& window, bool loadFpga)>;
+
+    RecvThread(serial::TSerCom* port, MessageSink* window, DownloadHook download = {});
+    ~RecvThread() override;
+
+    // Sets the pause request and waits until the thread has parked at the top of its loop
+    // (a frame in progress is finished or abandoned first). Returns at once if the thread has
+    // ended. The caller owns the port until Resume().
+    void Pause();
+
+    std::atomic<bool> LoadFpga {false};
+
+protected:
+    void Execute() override;
+
+private:
+    // Decodes one frame after its three letters; throws TSerErr when it breaks.
+    void Decode(int letter);
+    int IdleRead(int waitMs);
+    int ReadExpected(int expected);
+    int ReadPair();
+    void ReadPayload(int count, std::uint8_t* out);
+    void ReadTrailer();
+    void Echo(int b);
+
+    serial::TSerCom* port_;
+    MessageSink* window_;
+    DownloadHook download_;
+    std::atomic<bool> pauseRequest_ {false};
+    std::int64_t echoSecond_ = -1;
+    int echoCount_ = 0;
+};
+
+}  // namespace vindelor::protocol

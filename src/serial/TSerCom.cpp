@@ -1,0 +1,330 @@
+#include "serial/TSerCom.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "serial/PortNames.h"
+
+namespace vindelor::serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A write may take as long as the bytes need on the line, twice over, plus this much.
+constexpr int kWriteSlackMs = 1000;
+
+bool BaudConstant(std::uint32_t rate, speed_t& out) {
+    static constexpr std::pair<std::uint32_t, speed_t> kRates[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000},
+    };
+    for (const auto& [r, c] : kRates) {
+        if (r == rate) {
+            out = c;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string OpenFailureDetail(const std::string& path, int err) {
+    if (path.empty()) return "No device is known for this port number.";
+    std::string detail = path + ": " + std::strerror(err);
+    if (err == EACCES || err == EPERM)
+        detail += ". Add your user to the dialout group (sudo usermod -aG dialout $USER), then log in again.";
+    else if (err == EBUSY || err == EWOULDBLOCK)
+        detail += ". Another program is using the port.";
+    return detail;
+}
+
+int RemainingMs(Clock::time_point deadline) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+}  // namespace
+
+TSerCom::TSerCom(int portNumber, int baudRate, int bufferSize)
+    : PortNumber(portNumber),
+      BaudRate(static_cast<std::uint32_t>(baudRate)),
+      BufferSize(static_cast<std::uint32_t>(bufferSize)),
+      ReceiveRing(new std::uint8_t[kRingSize]()),
+      TransmitRing(new std::uint8_t[kRingSize]()) {}
+
+TSerCom::TSerCom(std::string devicePath, int baudRate, int bufferSize)
+    : TSerCom(0, baudRate, bufferSize) {
+    devicePath_ = std::move(devicePath);
+}
+
+TSerCom::~TSerCom() { Close(); }
+
+std::string TSerCom::ResolvedDevicePath() const {
+    return devicePath_.empty() ? DevicePathForPort(PortNumber) : devicePath_;
+}
+
+void TSerCom::Open() {
+    Close();
+    if (devicePath_.empty() && PortNumber > kMaxPortNumber)
+        throw TSerErr(TSerErr::Open, "Invalid port number");
+
+    const std::string path = ResolvedDevicePath();
+    if (path.empty())
+        throw TSerErr(TSerErr::Open, "Error opening port", OpenFailureDetail(path, 0).c_str());
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw TSerErr(TSerErr::Open, "Error opening port", OpenFailureDetail(path, errno).c_str());
+    // Not shared: TIOCEXCL keeps other openers out (except the super-user), the lock keeps out
+    // a second copy of this tool even when it runs as root.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int err = errno;
+        ::close(fd);
+        throw TSerErr(TSerErr::Open, "Error opening port", OpenFailureDetail(path, err).c_str());
+    }
+
+    // The driver's queue sizes are fixed on this platform; there is nothing to set up.
+    termios tio {};
+    if (::tcgetattr(fd, &tio) != 0) {
+        int err = errno;
+        ::close(fd);
+        throw TSerErr(TSerErr::Open, "Error opening port (DCB Get)",
+                      OpenFailureDetail(path, err).c_str());
+    }
+    ::ioctl(fd, TIOCEXCL);
+    Handle = fd;
+    try {
+        ApplyConfiguration();
+    } catch (...) {
+        ::close(fd);
+        Handle = -1;
+        throw;
+    }
+
+    // USB adapters hold received bytes for up to 16 ms unless asked not to.
+    serial_struct ss {};
+    if (::ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
+        ss.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &ss);
+    }
+
+    // A fresh port starts with empty queues: bytes sent before the open are not a reply.
+    ::tcflush(fd, TCIOFLUSH);
+    IsOpen = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSettleAfterOpenMs));
+    ReceiveCount = 0;
+    TransmitCount = 0;
+    ReceiveReadIndex = 0;
+    TransmitReadIndex = 0;
+    RingSize = kRingSize;
+}
+
+void TSerCom::ApplyConfiguration() {
+    termios tio {};
+    speed_t speed {};
+    if (::tcgetattr(Handle, &tio) != 0 || !BaudConstant(BaudRate, speed))
+        throw TSerErr(TSerErr::Open, "Error setting port parameters (SetCommState)");
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
+        ::tcsetattr(Handle, TCSANOW, &tio) != 0)
+        throw TSerErr(TSerErr::Open, "Error setting port parameters (SetCommState)");
+
+    // RTS high only while sending, for RS-485 adapters whose direction follows RTS. Drivers
+    // without RS-485 support (pseudo-terminals, adapters that switch by themselves) are fine.
+    serial_rs485 rs485 {};
+    if (::ioctl(Handle, TIOCGRS485, &rs485) == 0) {
+        rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        rs485.flags &= ~static_cast<std::uint32_t>(SER_RS485_RTS_AFTER_SEND);
+        ::ioctl(Handle, TIOCSRS485, &rs485);
+    }
+}
+
+void TSerCom::Close() {
+    if (IsOpen || Handle >= 0) {
+        if (Handle >= 0) ::close(Handle);
+        Handle = -1;
+    }
+    IsOpen = false;
+}
+
+void TSerCom::SetBaudRate(int rate) {
+    BaudRate = static_cast<std::uint32_t>(rate);
+    if (IsOpen) ApplyConfiguration();
+}
+
+bool TSerCom::WaitReadable(int ms) {
+    pollfd pfd {Handle, POLLIN, 0};
+    for (;;) {
+        int r = ::poll(&pfd, 1, ms);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) throw TSerErr(TSerErr::Io, "Error reading port");
+        // A hang-up or error counts as "readable": the read that follows reports it.
+        return r > 0;
+    }
+}
+
+int TSerCom::ReadByte() {
+    if (!IsOpen) throw TSerErr(TSerErr::Io, "Error reading port");
+    pollfd pfd {Handle, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&pfd, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0 || (pfd.revents & (POLLERR | POLLNVAL)))
+        throw TSerErr(TSerErr::Io, "Error reading port");
+    if (!(pfd.revents & POLLIN)) {
+        // A hung-up line (unplugged adapter, closed pseudo-terminal) is an error, not "no byte".
+        if (pfd.revents & POLLHUP) throw TSerErr(TSerErr::Io, "Error reading port");
+        return -1;
+    }
+    std::uint8_t b = 0;
+    ssize_t n;
+    do {
+        n = ::read(Handle, &b, 1);
+    } while (n < 0 && errno == EINTR);
+    if (n == 1) return b;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
+    throw TSerErr(TSerErr::Io, "Error reading port");
+}
+
+int TSerCom::ReadByteWithin(std::uint32_t ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        int r = ReadByte();
+        if (r >= 0) return r;
+        int left = RemainingMs(deadline);
+        if (left <= 0) return -1;
+        WaitReadable(left);
+    }
+}
+
+int TSerCom::WaitByte(std::uint32_t ms) {
+    int r = ReadByteWithin(ms);
+    if (r < 0) throw TSerErr(TSerErr::Io, "No Data");
+    return r;
+}
+
+int TSerCom::ReadByteNow() {
+    int r = ReadByte();
+    if (r < 0) throw TSerErr(TSerErr::Io, "No Data");
+    return r;
+}
+
+namespace {
+
+// Hands every byte to the driver or fails: the descriptor is non-blocking, so a line that
+// stops taking bytes ends in an error instead of a hang.
+bool WriteAll(int fd, const std::uint8_t* p, std::size_t count, std::uint32_t baud) {
+    const auto lineMs = static_cast<long long>(count) * 10 * 1000 / (baud ? baud : 9600);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(2 * lineMs + kWriteSlackMs);
+    while (count > 0) {
+        ssize_t n = ::write(fd, p, count);
+        if (n > 0) {
+            p += n;
+            count -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd pfd {fd, POLLOUT, 0};
+            int left = RemainingMs(deadline);
+            if (left <= 0) return false;
+            int r = ::poll(&pfd, 1, left);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void TSerCom::SendChar(std::uint8_t b) {
+    if (!IsOpen || !WriteAll(Handle, &b, 1, BaudRate))
+        throw TSerErr(TSerErr::Io, "Error sending char");
+}
+
+void TSerCom::SendString(const std::uint8_t* p, int count) {
+    if (count < 0 || !IsOpen) throw TSerErr(TSerErr::Io, "Error sending string");
+    if (count == 0) return;
+    if (!WriteAll(Handle, p, static_cast<std::size_t>(count), BaudRate))
+        throw TSerErr(TSerErr::Io, "Error sending string");
+}
+
+void TSerCom::FillReceiveRing(std::uint32_t n) {
+    if (ReceiveCount >= n) return;
+    const std::uint32_t m = n - ReceiveCount;
+    if (!IsOpen) throw TSerErr(TSerErr::Io, "Error recving data");
+    // The whole read waits at most WaitTimeout, as one overlapped read would.
+    std::vector<std::uint8_t> got;
+    got.reserve(m);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(WaitTimeout);
+    while (got.size() < m) {
+        int r = ReadByte();
+        if (r >= 0) {
+            got.push_back(static_cast<std::uint8_t>(r));
+            continue;
+        }
+        int left = RemainingMs(deadline);
+        if (left <= 0) break;
+        WaitReadable(left);
+    }
+    if (got.size() < m) throw TSerErr(TSerErr::Io, "Error no data");
+    if (ReceiveCount + m >= RingSize) throw TSerErr(TSerErr::Io, "Error buffer overflow sending");
+    for (std::uint8_t b : got) {
+        ReceiveRing[(ReceiveReadIndex + ReceiveCount) % RingSize] = b;
+        ++ReceiveCount;
+    }
+}
+
+void TSerCom::FlushTransmitRing() {
+    if (TransmitCount == 0) return;
+    std::vector<std::uint8_t> block(TransmitCount);
+    for (auto& b : block) {
+        b = TransmitRing[TransmitReadIndex];
+        TransmitReadIndex = (TransmitReadIndex + 1) % RingSize;
+    }
+    if (!IsOpen || !WriteAll(Handle, block.data(), block.size(), BaudRate))
+        throw TSerErr(TSerErr::Io, "Error sending data");
+    TransmitCount = 0;
+}
+
+int TSerCom::TakeReceivedByte() {
+    if (ReceiveCount == 0) return -1;
+    int b = ReceiveRing[ReceiveReadIndex];
+    ReceiveReadIndex = (ReceiveReadIndex + 1) % RingSize;
+    --ReceiveCount;
+    return b;
+}
+
+bool TSerCom::PutTransmitByte(std::uint8_t b) {
+    if (TransmitCount >= RingSize) return false;
+    TransmitRing[(TransmitReadIndex + TransmitCount) % RingSize] = b;
+    ++TransmitCount;
+    return true;
+}
+
+}  // namespace vindelor::serial

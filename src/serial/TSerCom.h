@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial/TSerErr.h"
+
+namespace vindelor::serial {
+
+// The one object through which the tool talks to the serial port: 8 data bits, no parity, one
+// stop bit at the chosen rate, RTS raised only while sending (RS-485 adapters), and byte-level
+// reads and writes. Every failure is thrown as a TSerErr.
+//
+// POSIX implementation: termios raw mode, exclusive open, TIOCSRS485 where the driver has it.
+// Waits block in poll(); nothing here spins.
+class TSerCom {
+public:
+    static constexpr std::uint32_t kRingSize = 8000;
+    static constexpr std::uint32_t kWaitTimeoutMs = 5000;
+    static constexpr int kMaxPortNumber = 256;
+    static constexpr int kSettleAfterOpenMs = 10;
+
+    // A numbered port (COMn); the device is found through PortNames at Open.
+    TSerCom(int portNumber, int baudRate, int bufferSize);
+    // A device given by path (the command line's --port /dev/...); PortNumber is 0.
+    TSerCom(std::string devicePath, int baudRate, int bufferSize);
+    ~TSerCom();
+    TSerCom(const TSerCom&) = delete;
+    TSerCom& operator=(const TSerCom&) = delete;
+
+    void Open();
+    void Close();
+    void SetBaudRate(int rate);
+    std::uint32_t GetBaudRate() const { return BaudRate; }
+
+    // -1 at once when no byte waits; otherwise the byte as 0..255.
+    int ReadByte();
+    // Blocks until a byte arrives; throws "No Data" after ms milliseconds.
+    int WaitByte(std::uint32_t ms);
+    // One ReadByte; throws "No Data" when nothing waits.
+    int ReadByteNow();
+    // Like WaitByte but returns -1 instead of throwing when the time passes without a byte.
+    // Port errors (a hang-up included) still throw.
+    int ReadByteWithin(std::uint32_t ms);
+
+    void SendChar(std::uint8_t b);
+    void SendString(const std::uint8_t* p, int count);
+
+    // Buffered block transfers of the expansion-module poll.
+    void FillReceiveRing(std::uint32_t n);
+    void FlushTransmitRing();
+    int TakeReceivedByte();
+    // Appends a byte to the transmit ring; false when the ring is full.
+    bool PutTransmitByte(std::uint8_t b);
+
+    const std::string& DevicePath() const { return devicePath_; }
+    // The device the object opens (or would open) now.
+    std::string ResolvedDevicePath() const;
+
+    int Handle = -1;
+    bool IsOpen = false;
+    int PortNumber;
+    std::uint32_t BaudRate;
+    std::uint32_t Parity = 0;
+    std::uint32_t StopBits = 0;
+    std::uint32_t ByteSize = 8;
+    std::uint32_t BufferSize;
+    std::uint32_t WaitTimeout = kWaitTimeoutMs;
+    std::uint32_t RingSize = kRingSize;
+    std::unique_ptr<std::uint8_t[]> ReceiveRing;
+    std::unique_ptr<std::uint8_t[]> TransmitRing;
+    std::uint32_t ReceiveCount = 0;
+    std::uint32_t TransmitCount = 0;
+    std::uint32_t ReceiveReadIndex = 0;
+    std::uint32_t TransmitReadIndex = 0;
+
+private:
+    void ApplyConfiguration();
+    // Waits up to ms for the port to become readable; false on time-out. Throws on port errors.
+    bool WaitReadable(int ms);
+
+    std::string devicePath_;
+};
+
+}  // namespace vindelor::serial

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vindelor::util {
+
+// Replaces (or creates) a file so that a failure never leaves half a file behind: the bytes go
+// to a temporary file in the same folder, which is flushed and then renamed over the target.
+// Returns an empty string on success, otherwise a one-line reason naming the file.
+std::string WriteFileSafely(const std::string& path, std::string_view bytes);
+std::string WriteFileSafely(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Reads a whole file. Returns false (and a reason) when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& reason);
+
+}  // namespace vindelor::util

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace vindelor::util {
+
+// A worker thread in the style the tool's threads expect: a terminate request checked by the
+// loop, suspension only at a point the thread chooses (SuspendSelf), resume from outside, and
+// wait-for-end. No thread is ever killed.
+//
+// A derived class calls Start() at the end of its constructor and Stop() at the start of its
+// destructor, so Execute() never runs on a half-built or half-destroyed object.
+class WorkerThread {
+public:
+    WorkerThread() = default;
+    virtual ~WorkerThread();
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    // Asks the loop to end. A thread parked in SuspendSelf() wakes up and ends too.
+    void Terminate();
+    bool Terminated() const;
+    // Waits until Execute() has returned. Safe to call more than once.
+    void WaitFor();
+    // Terminate() and WaitFor().
+    void Stop();
+
+    // Lets a thread parked in SuspendSelf() go on.
+    void Resume();
+    // True once Execute() has returned.
+    bool Finished() const;
+    // Blocks until the thread is parked in SuspendSelf() or has finished; true when parked.
+    bool WaitUntilSuspended();
+
+protected:
+    void Start();
+    virtual void Execute() = 0;
+    // Parks the calling (worker) thread until Resume() or Terminate().
+    void SuspendSelf();
+
+private:
+    void Run();
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool terminated_ = false;
+    bool suspended_ = false;
+    bool resumeRequested_ = false;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+}  // namespace vindelor::util
