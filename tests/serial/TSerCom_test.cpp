@@ -1,0 +1,204 @@
+#include "serial/TSerCom.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "serial/PortNames.h"
+#include "sim/Pty.h"
+#include "support/SimFixture.h"
+
+namespace vindelor::serial {
+namespace {
+
+using testing::Bytes;
+using namespace std::chrono_literals;
+
+// Runs f and returns the TSerErr it throws (code -1 and "no error" when it throws none).
+template <typename F>
+TSerErr Thrown(F&& f) {
+    try {
+        f();
+    } catch (const TSerErr& e) {
+        return e;
+    }
+    return TSerErr(-1, "no error");
+}
+
+class SerialOnPty : public testing::SimFixture {};
+
+TEST_F(SerialOnPty, ReadByteReturnsMinusOneAtOnceWhenIdle) {
+    EXPECT_EQ(port->ReadByte(), -1);
+    EXPECT_EQ(port->ReadByte(), -1);
+}
+
+TEST_F(SerialOnPty, WaitByteTimesOutWithNoData) {
+    const auto start = std::chrono::steady_clock::now();
+    TSerErr e = Thrown([&] { port->WaitByte(100); });
+    EXPECT_EQ(e.Code, 3);
+    EXPECT_STREQ(e.Text, "No Data");
+    // It waited rather than failing at once.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+}
+
+TEST_F(SerialOnPty, WaitByteReturnsAWaitingByteEvenWithZeroTimeout) {
+    sim->inject({0x42});
+    ASSERT_TRUE(sim->waitOutputDrained(1000));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(port->WaitByte(0), 0x42);
+    EXPECT_STREQ(Thrown([&] { port->ReadByteNow(); }).Text, "No Data");
+}
+
+TEST_F(SerialOnPty, ReadsBytesInOrderAndSendsExactly) {
+    sim->inject({0x00, 0xFF, 0x7F});
+    EXPECT_EQ(port->WaitByte(1000), 0x00);
+    EXPECT_EQ(port->WaitByte(1000), 0xFF);
+    EXPECT_EQ(port->WaitByte(1000), 0x7F);
+
+    const Bytes block = {0x50, 0x50, 0x50, 0xFF, 0x00};
+    port->SendChar(0xAA);
+    port->SendString(block.data(), static_cast<int>(block.size()));
+    ASSERT_TRUE(sim->waitReceived(6, 1000));
+    EXPECT_EQ(sim->received(), (Bytes {0xAA, 0x50, 0x50, 0x50, 0xFF, 0x00}));
+}
+
+TEST_F(SerialOnPty, ReopeningAnOpenPortClosesItFirst) {
+    port->Open();
+    EXPECT_TRUE(port->IsOpen);
+    sim->inject({0x11});
+    EXPECT_EQ(port->WaitByte(1000), 0x11);
+}
+
+TEST_F(SerialOnPty, ReopenDiscardsBytesThatArrivedBefore) {
+    sim->inject({0x11, 0x22});
+    ASSERT_TRUE(sim->waitOutputDrained(1000));
+    std::this_thread::sleep_for(20ms);
+    port->Open();
+    EXPECT_EQ(port->ReadByte(), -1);
+}
+
+TEST_F(SerialOnPty, ASecondOpenerOfTheSamePortIsRefused) {
+    TSerCom other(sim->slavePath(), 19200, 8000);
+    TSerErr e = Thrown([&] { other.Open(); });
+    EXPECT_EQ(e.Code, 1);
+    EXPECT_STREQ(e.Text, "Error opening port");
+    EXPECT_FALSE(other.IsOpen);
+}
+
+TEST_F(SerialOnPty, AHangUpIsAPortErrorNotAnEmptyLine) {
+    sim->hangUp();
+    EXPECT_STREQ(Thrown([&] { port->ReadByte(); }).Text, "Error reading port");
+    // WaitByte must fail too, and at once rather than after its time-out.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_STREQ(Thrown([&] { port->WaitByte(5000); }).Text, "Error reading port");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST_F(SerialOnPty, BaudRateChangesApplyOnAnOpenPortAndUnknownRatesAreRefused) {
+    port->SetBaudRate(115200);
+    EXPECT_EQ(port->GetBaudRate(), 115200u);
+    TSerErr e = Thrown([&] { port->SetBaudRate(12345); });
+    EXPECT_EQ(e.Code, 1);
+    EXPECT_STREQ(e.Text, "Error setting port parameters (SetCommState)");
+}
+
+TEST(SerialPort, ANumberAbove256FailsWithoutTouchingTheSystem) {
+    TSerCom port(257, 19200, 8000);
+    TSerErr e = Thrown([&] { port.Open(); });
+    EXPECT_EQ(e.Code, 1);
+    EXPECT_STREQ(e.Text, "Invalid port number");
+    EXPECT_FALSE(port.IsOpen);
+}
+
+TEST(SerialPort, AFailedOpenLeavesTheObjectClosedAndReusable) {
+    TSerCom port(std::string("/nonexistent/ttyXYZ"), 19200, 8000);
+    TSerErr e = Thrown([&] { port.Open(); });
+    EXPECT_EQ(e.Code, 1);
+    EXPECT_STREQ(e.Text, "Error opening port");
+    EXPECT_NE(std::string(e.Detail).find("/nonexistent/ttyXYZ"), std::string::npos);
+    EXPECT_FALSE(port.IsOpen);
+    port.Close();
+    EXPECT_STREQ(Thrown([&] { port.ReadByte(); }).Text, "Error reading port");
+    EXPECT_STREQ(Thrown([&] { port.SendChar(1); }).Text, "Error sending char");
+    const std::uint8_t b = 1;
+    EXPECT_STREQ(Thrown([&] { port.SendString(&b, 1); }).Text, "Error sending string");
+}
+
+TEST(SerialPort, SomethingThatIsNotASerialPortFailsAtTheConfigurationRead) {
+    TSerCom port(std::string("/dev/null"), 19200, 8000);
+    TSerErr e = Thrown([&] { port.Open(); });
+    EXPECT_STREQ(e.Text, "Error opening port (DCB Get)");
+    EXPECT_FALSE(port.IsOpen);
+}
+
+TEST(SerialPort, SetBaudRateOnAClosedPortOnlyStoresIt) {
+    TSerCom port(1, 19200, 8000);
+    port.SetBaudRate(12345);
+    EXPECT_EQ(port.GetBaudRate(), 12345u);
+    EXPECT_FALSE(port.IsOpen);
+}
+
+TEST(SerialPort, ConstructionSetsTheLineAndRingState) {
+    TSerCom port(3, 9600, 8000);
+    EXPECT_EQ(port.PortNumber, 3);
+    EXPECT_EQ(port.BaudRate, 9600u);
+    EXPECT_EQ(port.ByteSize, 8u);
+    EXPECT_EQ(port.Parity, 0u);
+    EXPECT_EQ(port.StopBits, 0u);
+    EXPECT_EQ(port.WaitTimeout, 5000u);
+    EXPECT_EQ(port.ReceiveCount, 0u);
+    EXPECT_EQ(port.TransmitCount, 0u);
+    EXPECT_FALSE(port.IsOpen);
+}
+
+// Port numbers resolve through the port folder first, then to the fixed device names.
+class PortNumbers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = std::filesystem::temp_directory_path() / ("vindelor-ports-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+        ::setenv("VINDELOR_PORT_DIR", folder.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("VINDELOR_PORT_DIR");
+        std::filesystem::remove_all(folder);
+    }
+    std::filesystem::path folder;
+};
+
+TEST_F(PortNumbers, MapToTheFixedDevicesWithoutALink) {
+    const std::pair<int, const char*> cases[] = {
+        {1, "/dev/ttyS0"},     {12, "/dev/ttyS11"},    {32, "/dev/ttyS31"},
+        {33, "/dev/ttyUSB0"},  {63, "/dev/ttyUSB30"},  {64, ""},
+        {0, ""},               {-4, ""},               {256, ""},
+    };
+    for (const auto& [n, path] : cases) EXPECT_EQ(DevicePathForPort(n), path) << "COM" << n;
+}
+
+TEST_F(PortNumbers, ALinkInThePortFolderWinsAndOpensTheDeviceBehindIt) {
+    sim::RegisterDevice device;
+    sim::SimPort simPort(std::shared_ptr<sim::DeviceModel>(&device, [](sim::DeviceModel*) {}));
+    sim::LinkPort(folder.string(), 12, simPort.slavePath());
+    EXPECT_EQ(DevicePathForPort(12), (folder / "com12").string());
+
+    TSerCom port(12, 19200, 8000);
+    port.Open();
+    EXPECT_TRUE(port.IsOpen);
+    port.SendChar(0x55);
+    EXPECT_TRUE(simPort.waitReceived(1, 1000));
+}
+
+TEST(PortNames, ParseOnlyCOMAndANumber) {
+    EXPECT_EQ(ParsePortName("COM7"), 7);
+    EXPECT_EQ(ParsePortName("com63"), 63);
+    EXPECT_EQ(ParsePortName("COM"), std::nullopt);
+    EXPECT_EQ(ParsePortName("/dev/ttyS0"), std::nullopt);
+    EXPECT_EQ(ParsePortName("COM1x"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace vindelor::serial
