@@ -1,7 +1,258 @@
+// Firmware files from the command line: hex to binary, and firmware image files (".vxf").
+#include <cinttypes>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
 #include "cli/Cli.h"
+#include "cli/Session.h"
+#include "firmware/FileBytes.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/HexFile.h"
+#include "firmware/ImageWriter.h"
+#include "firmware/TErr.h"
+#include "serial/TSerErr.h"
+#include "util/SafeFile.h"
 
 namespace vindelor::cli {
 
-void AddFirmwareCommands(CLI::App& /*app*/, CommandContext& /*ctx*/) {}
+namespace {
+
+using namespace vindelor::firmware;
+
+// The largest image any of the tool's loaders reads (the large motor's flash).
+constexpr long long kDefaultCapacity = 0x80000;
+// A limit well above any device, so that a typing error does not allocate gigabytes.
+constexpr long long kMaxCapacity = 0x10000000;
+
+struct Hex2BinArgs {
+    std::string input;
+    std::string output;
+    std::string capacity = "0x80000";
+    std::string fill = "0";
+};
+
+struct ImageMakeArgs {
+    std::string output;
+    std::string mode = "0";
+    std::string hardware = "0";
+    std::string headerWord = "0";
+    std::string description;
+    bool noHeader = false;
+    std::vector<std::string> erase;
+    std::vector<std::string> flash;
+    std::vector<std::string> epp;
+    std::string blockSize = "0";
+    bool blockCheck = false;
+};
+
+long long NumberIn(const std::string& text, const char* what, long long low, long long high) {
+    const long long v = ParseNumber(text, what);
+    if (v < low || v > high)
+        throw CommandError {kExitUsage, std::string("Out of range for ") + what + ": " + text + " (" +
+                                            std::to_string(low) + " to " + std::to_string(high) + ")"};
+    return v;
+}
+
+std::string Hex(std::uint64_t v, int digits) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%0*" PRIX64, digits, v);
+    return text;
+}
+
+void Hex2BinCommand(CommandContext& ctx, const Hex2BinArgs& a) {
+    const auto capacity = static_cast<std::size_t>(NumberIn(a.capacity, "--capacity", 0, kMaxCapacity));
+    const auto fill = static_cast<std::uint8_t>(NumberIn(a.fill, "--fill", 0, 255));
+    std::vector<std::uint8_t> image(capacity, fill);
+    std::int32_t dataBytes = 0;
+    std::int32_t size = 0;
+    try {
+        size = LoadHexFile(a.input, image, 0, {.mask = {}, .byteCount = &dataBytes});
+    } catch (const serial::TSerErr& e) {
+        std::string message = a.input + ": " + e.Text;
+        if (std::string_view(e.Text).starts_with("Buffer overflow"))
+            message += " (the image holds " + Hex(capacity, 1) + " bytes; --capacity allows more)";
+        throw CommandError {kExitDevice, message};
+    } catch (const HexFormatError& e) {
+        throw CommandError {kExitDevice, a.input + ":" + std::to_string(e.Line) + ": " + e.what()};
+    } catch (const std::system_error& e) {
+        throw CommandError {kExitDevice, e.what()};
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(image.data()), static_cast<std::size_t>(size));
+    if (auto reason = util::WriteFileSafely(a.output, bytes); !reason.empty())
+        throw CommandError {kExitDevice, reason};
+    std::cout << a.output << ": " << size << " bytes, " << dataBytes << " data bytes from " << a.input << "\n";
+    ctx.status = kExitOk;
+}
+
+const char* TypeName(std::uint16_t type) {
+    switch (type) {
+        case kHeaderRecord: return "header";
+        case kFlashRecord: return "flash";
+        case kEraseRecord: return "erase";
+        case kEppRecord: return "EPP";
+        default: return "other";
+    }
+}
+
+// The description is 8-bit text: printable ASCII and the Latin-1 letters are shown as they are
+// (in UTF-8), anything else as \xNN, so the line never carries control characters.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c >= 0xA0) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            char item[8];
+            std::snprintf(item, sizeof item, "\\x%02X", c);
+            out += item;
+        }
+    }
+    return out;
+}
+
+void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
+    FirmwareImage image;
+    std::string failure;
+    try {
+        image.ReadImage(file);
+    } catch (const TErr& e) {
+        failure = e.Text;
+    }
+    if (failure == "Error reading the file") throw CommandError {kExitDevice, file + ": " + failure};
+
+    bool header = false;
+    for (const auto& r : image.Records) header = header || r.Type() == kHeaderRecord;
+    std::cout << "file: " << file << "\n";
+    if (header) {
+        std::cout << "loader mode: " << image.LoaderMode << "\n"
+                  << "hardware code: " << image.HardwareCode << "\n"
+                  << "header word: " << Hex(image.HeaderWord, 4) << "\n"
+                  << "description: " << Printable(image.Description) << "\n";
+    } else {
+        std::cout << "header: none (loader mode 0)\n";
+    }
+    std::cout << "records: " << image.Records.size() << " (flash " << image.FlashRecordCount << ", EPP "
+              << image.EppRecordCount << ")\n";
+    std::cout << "offset      type      address     length\n";
+    for (std::size_t k = 0; k < image.Records.size(); ++k) {
+        const auto& r = image.Records[k];
+        char line[128];
+        std::string address = Hex(r.Address(), 8);
+        if (r.Type() == kEraseRecord)
+            address = r.Data().empty() ? "block -" : "block " + std::to_string(r.Data()[0]);
+        std::snprintf(line, sizeof line, "%-11s %-6s%-3s %-11s %" PRIu32 "\n", Hex(image.RecordOffset(k), 8).c_str(),
+                      TypeName(r.Type()), r.Type() > kEppRecord || r.Type() == 0 ? ("(" + std::to_string(r.Type()) + ")").c_str() : "",
+                      address.c_str(), r.Length());
+        std::cout << line;
+    }
+    if (!failure.empty()) {
+        std::cout << "check: " << failure << " at offset " << Hex(image.RecordOffset(image.Records.size()), 8) << "\n";
+        std::cout.flush();
+        throw CommandError {kExitDevice, file + ": " + failure};
+    }
+    std::cout << "check: OK\n";
+    ctx.status = kExitOk;
+}
+
+// "ADDRESS=FILE"
+std::pair<std::uint32_t, std::vector<std::uint8_t>> AddressAndFile(const std::string& item, const char* what) {
+    const auto eq = item.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == item.size())
+        throw CommandError {kExitUsage, std::string(what) + " takes ADDRESS=FILE: " + item};
+    const auto address = static_cast<std::uint32_t>(NumberIn(item.substr(0, eq), what, 0, 0xFFFFFFFF));
+    const std::string file = item.substr(eq + 1);
+    std::vector<std::uint8_t> bytes;
+    if (const int error = ReadFileBytes(file, bytes); error != 0)
+        throw CommandError {kExitDevice, "Cannot read " + file + ": " + std::generic_category().message(error)};
+    return {address, std::move(bytes)};
+}
+
+void ImageMakeCommand(CommandContext& ctx, const ImageMakeArgs& a) {
+    const auto blockSize = static_cast<std::size_t>(NumberIn(a.blockSize, "--block-size", 0, 0xFFFFFF));
+    ImageWriter writer;
+    if (!a.noHeader) {
+        ImageHeader h;
+        h.LoaderMode = static_cast<std::uint16_t>(NumberIn(a.mode, "--mode", 0, 3));
+        h.HardwareCode = static_cast<std::uint16_t>(NumberIn(a.hardware, "--hardware", 0, 0xFFFF));
+        h.HeaderWord = static_cast<std::uint16_t>(NumberIn(a.headerWord, "--header-word", 0, 0xFFFF));
+        h.Description = a.description;
+        if (h.Description.find('\0') != std::string::npos)
+            throw CommandError {kExitUsage, "The description may not hold a zero byte"};
+        writer.AddHeader(h);
+    }
+    for (const auto& e : a.erase) writer.AddErase(static_cast<std::uint8_t>(NumberIn(e, "--erase", 0, 255)));
+
+    auto addBlocks = [&](const std::string& item, const char* what, bool flash) {
+        auto [address, bytes] = AddressAndFile(item, what);
+        const std::size_t step = blockSize == 0 ? std::max<std::size_t>(bytes.size(), 1) : blockSize;
+        for (std::size_t at = 0; at < bytes.size() || (at == 0 && bytes.empty()); at += step) {
+            const std::span<const std::uint8_t> piece =
+                std::span<const std::uint8_t>(bytes).subspan(at, std::min(step, bytes.size() - at));
+            const auto pieceAddress = static_cast<std::uint32_t>(address + at);
+            if (flash) {
+                if (a.blockCheck) writer.AddFlash(pieceAddress, WithBlockCheck(piece));
+                else writer.AddFlash(pieceAddress, piece);
+            } else {
+                writer.AddEpp(pieceAddress, piece);
+            }
+            if (bytes.empty()) break;
+        }
+    };
+    for (const auto& f : a.flash) addBlocks(f, "--flash", true);
+    for (const auto& e : a.epp) addBlocks(e, "--epp", false);
+
+    const auto& bytes = writer.Bytes();
+    if (auto reason = util::WriteFileSafely(a.output, bytes); !reason.empty()) throw CommandError {kExitDevice, reason};
+    std::cout << a.output << ": " << bytes.size() << " bytes\n";
+    ctx.status = kExitOk;
+}
+
+}  // namespace
+
+void AddFirmwareCommands(CLI::App& app, CommandContext& ctx) {
+    auto hexArgs = std::make_shared<Hex2BinArgs>();
+    auto* hex2bin = app.add_subcommand("hex2bin", "Convert an Intel HEX file to a binary image starting at address 0");
+    hex2bin->add_option("input", hexArgs->input, "Intel HEX file (.hex, .h86)")->required();
+    hex2bin->add_option("output", hexArgs->output, "Binary file to write (highest address + 1 bytes)")->required();
+    hex2bin->add_option("--capacity", hexArgs->capacity, "Largest image size in bytes (decimal or 0x..)")
+        ->capture_default_str();
+    hex2bin->add_option("--fill", hexArgs->fill, "Byte for addresses the file does not define")->capture_default_str();
+    hex2bin->callback([&ctx, hexArgs] { Hex2BinCommand(ctx, *hexArgs); });
+
+    auto* image = app.add_subcommand("image", "Firmware image files (.vxf)");
+    image->require_subcommand(1);
+
+    auto infoFile = std::make_shared<std::string>();
+    auto* info = image->add_subcommand("info", "Show the header and records of an image file and check it");
+    info->add_option("file", *infoFile, "Firmware image file")->required();
+    info->callback([&ctx, infoFile] { ImageInfoCommand(ctx, *infoFile); });
+
+    auto makeArgs = std::make_shared<ImageMakeArgs>();
+    auto* make = image->add_subcommand(
+        "make", "Build an image file: a header record, then erase, flash and EPP records in the order given");
+    make->add_option("output", makeArgs->output, "Image file to write")->required();
+    make->add_option("--mode", makeArgs->mode, "Loader mode 0..3")->capture_default_str();
+    make->add_option("--hardware", makeArgs->hardware, "Hardware code")->capture_default_str();
+    make->add_option("--header-word", makeArgs->headerWord, "Header word")->capture_default_str();
+    make->add_option("--description", makeArgs->description, "Description text (bytes as given)");
+    make->add_flag("--no-header", makeArgs->noHeader, "Write no header record");
+    make->add_option("--erase", makeArgs->erase, "Flash block to erase (repeatable)");
+    make->add_option("--flash", makeArgs->flash, "ADDRESS=FILE: raw bytes for flash (repeatable)");
+    make->add_option("--epp", makeArgs->epp, "ADDRESS=FILE: raw bytes for EPP memory (repeatable)");
+    make->add_option("--block-size", makeArgs->blockSize, "Split each file into records of this many bytes (0: one record)")
+        ->capture_default_str();
+    make->add_flag("--block-check", makeArgs->blockCheck,
+                   "Append each flash block's own CRC-16 (high byte first), as loader modes 0, 1 and 3 expect");
+    make->callback([&ctx, makeArgs] { ImageMakeCommand(ctx, *makeArgs); });
+}
 
 }  // namespace vindelor::cli
