@@ -189,7 +189,7 @@ TEST(AlternativeFormat, BadLinesAreLoadErrorsOnTheirLine) {
     }
 }
 
-TEST(AlternativeFormat, More256RegisterLinesOr100BitFieldsAreLoadErrors) {
+TEST(AlternativeFormat, MoreThan256RegisterLinesOr100BitFieldsAreLoadErrors) {
     std::string regs;
     for (int i = 0; i < 257; ++i) regs += std::to_string(i % 256) + " , \"R\" , int16\n";
     Definitions d;
