@@ -20,6 +20,8 @@ struct GlobalOptions {
     int address = 255;
     int group = 1;
     bool echo = false;
+    std::string type = "VX20-95";  // device type, for the register definitions
+    bool alt = false;              // alternative definition files
 };
 
 // A command's result: the exit status, set by whichever command ran.

@@ -23,14 +23,13 @@ namespace {
 
 using namespace vindelor::firmware;
 
-// The largest image any of the tool's loaders reads (the large motor's flash).
-constexpr long long kDefaultCapacity = 0x80000;
 // A limit well above any device, so that a typing error does not allocate gigabytes.
 constexpr long long kMaxCapacity = 0x10000000;
 
 struct Hex2BinArgs {
     std::string input;
     std::string output;
+    // The largest image any of the tool's loaders reads (the large motor's flash).
     std::string capacity = "0x80000";
     std::string fill = "0";
 };
@@ -149,6 +148,8 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
         std::string address = Hex(r.Address(), 8);
         if (r.Type() == kEraseRecord)
             address = r.Data().empty() ? "block -" : "block " + std::to_string(r.Data()[0]);
+        if (r.Type() == kHeaderRecord)
+            address = "mode " + std::to_string(r.Address() & 0xFFFF) + " hw " + std::to_string(r.Address() >> 16);
         std::snprintf(line, sizeof line, "%-11s %-6s%-3s %-11s %" PRIu32 "\n", Hex(image.RecordOffset(k), 8).c_str(),
                       TypeName(r.Type()), r.Type() > kEppRecord || r.Type() == 0 ? ("(" + std::to_string(r.Type()) + ")").c_str() : "",
                       address.c_str(), r.Length());
@@ -161,6 +162,30 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
     }
     std::cout << "check: OK\n";
     ctx.status = kExitOk;
+}
+
+// Descriptions are 8-bit text in the files. Typed UTF-8 whose characters all fit in one byte is
+// stored as those bytes (so "µ" is the single byte 0xB5, as "image info" shows it again); text
+// that is not UTF-8 is taken byte for byte.
+std::string DescriptionBytes(const std::string& typed) {
+    std::string out;
+    bool wide = false;
+    for (std::size_t k = 0; k < typed.size();) {
+        const auto c = static_cast<unsigned char>(typed[k]);
+        const std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (n == 0 || k + n > typed.size()) return typed;  // not UTF-8: raw bytes
+        unsigned code = n == 1 ? c : c & (0x7Fu >> n);
+        for (std::size_t j = 1; j < n; ++j) {
+            const auto cont = static_cast<unsigned char>(typed[k + j]);
+            if ((cont & 0xC0) != 0x80) return typed;
+            code = (code << 6) | (cont & 0x3Fu);
+        }
+        if (code > 0xFF) wide = true;
+        out += static_cast<char>(code & 0xFFu);
+        k += n;
+    }
+    if (wide) throw CommandError {kExitUsage, "The description holds a character beyond 8-bit text"};
+    return out;
 }
 
 // "ADDRESS=FILE"
@@ -184,7 +209,7 @@ void ImageMakeCommand(CommandContext& ctx, const ImageMakeArgs& a) {
         h.LoaderMode = static_cast<std::uint16_t>(NumberIn(a.mode, "--mode", 0, 3));
         h.HardwareCode = static_cast<std::uint16_t>(NumberIn(a.hardware, "--hardware", 0, 0xFFFF));
         h.HeaderWord = static_cast<std::uint16_t>(NumberIn(a.headerWord, "--header-word", 0, 0xFFFF));
-        h.Description = a.description;
+        h.Description = DescriptionBytes(a.description);
         if (h.Description.find('\0') != std::string::npos)
             throw CommandError {kExitUsage, "The description may not hold a zero byte"};
         writer.AddHeader(h);

@@ -1,15 +1,22 @@
-// Register access from the command line: read, write, group write, commands, monitor, ports.
+// Register access from the command line: read, write, group write, samples, the register list,
+// filter loading, commands, monitor and ports. With register definitions in the current folder,
+// registers go by name as well as number and print as the register list shows them.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "cli/Cli.h"
 #include "cli/Session.h"
 #include "protocol/ByteText.h"
+#include "registers/FilterLoader.h"
+#include "registers/RegisterList.h"
+#include "registers/ValueType.h"
 #include "serial/PortNames.h"
 
 namespace vindelor::cli {
@@ -19,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kReplyTimeoutMs = 1000;
 // The register list reads a register back this long after writing it.
-constexpr int kReadBackDelayMs = 100;
+constexpr int kReadBackDelayMs = registers::RegisterList::kReadBackDelayMs;
 
 std::atomic<bool> g_interrupted {false};
 void OnInterrupt(int) { g_interrupted = true; }
@@ -30,6 +37,108 @@ struct RegisterArgs {
     int words = 1;
     int repeat = 0;
     int sequence = 0;
+    int count = 1;
+    bool readAll = false;
+};
+
+// Message boxes become lines on stderr; warnings are remembered for the exit status.
+struct CliNotifier : protocol::Notifier {
+    void warning(const std::string& caption, const std::string& text) override {
+        if (!quiet) std::cerr << caption << ": " << text << std::endl;
+        warnings.push_back(text);
+    }
+    void information(const std::string& caption, const std::string& text) override {
+        std::cerr << caption << ": " << text << std::endl;
+    }
+    std::vector<std::string> warnings;
+    bool quiet = false;
+};
+
+// The register list of the window, driven from the command line. The value entry answers with
+// the value given on the command line.
+class CliRegisters : public registers::RegisterListHost {
+public:
+    explicit CliRegisters(const GlobalOptions& o) : list(*this) {
+        const auto type = registers::DeviceTypeFromName(o.type);
+        if (!type) throw CommandError {kExitUsage, "Unknown device type " + o.type};
+        list.deviceType = *type;
+        list.altFiles = o.alt;
+        // Plain register numbers need no definitions: load errors only count where they do.
+        notes.quiet = true;
+        list.reload();
+        notes.quiet = false;
+        loaded = notes.warnings.empty();
+        loadErrors.swap(notes.warnings);
+    }
+
+    void connect(Session& s) { session = &s; }
+    protocol::Sender& sender() override {
+        if (!session) throw CommandError {kExitUsage, "No port is open"};
+        return session->sender();
+    }
+    protocol::Notifier& notifier() override { return notes; }
+    std::optional<std::string> askValue(const std::string&) override { return typedValue; }
+    void pause(int ms) override {
+        if (session) session->flushSendEcho();
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+
+    // The table entry of a register given by name (case as in the file) or number; -1 if none.
+    int find(const std::string& text) const {
+        for (int i = 0; i < list.defs.registerCount; ++i) {
+            const std::string& name = list.defs.registerTable[static_cast<std::size_t>(i)].name;
+            const auto end = name.find_last_not_of(' ');
+            if (end != std::string::npos && name.compare(0, end + 1, text) == 0 && text.size() == end + 1) return i;
+        }
+        try {
+            const long long n = ParseNumber(text, "the register");
+            if (n >= 0 && n <= 255) return list.defs.findRegisterIndex(static_cast<int>(n));
+        } catch (const CommandError&) {
+        }
+        return -1;
+    }
+
+    // Hands queued replies to the list as the window's dispatcher does, until done() holds or
+    // the time runs out. Returns whether done() held.
+    template <typename Done>
+    bool pump(Done done, int timeoutMs, const std::function<void()>& onSample = {}) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        session->flushSendEcho();
+        while (!done()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return false;
+            auto m = session->sink().take([](const protocol::ReceivedMessage&) { return true; }, left);
+            if (!m) return done();
+            if (m->number == protocol::MsgRegisterValue)
+                list.onRegisterValue(static_cast<int>(m->wParam), static_cast<std::uint32_t>(m->lParam));
+            if (m->number == protocol::MsgSampleRow) {
+                list.addSampleRow(m->payload);
+                if (onSample) onSample();
+            }
+            lastNumber = m->number;
+            lastRegister = m->wParam;
+            lastValue = static_cast<std::uint32_t>(m->lParam);
+        }
+        session->sink().endEchoLine();
+        return true;
+    }
+
+    // Waits for the value reply of a register.
+    bool awaitValue(int number) {
+        lastNumber = 0;
+        return pump([&] { return lastNumber == protocol::MsgRegisterValue && lastRegister == number; },
+                    kReplyTimeoutMs);
+    }
+
+    registers::RegisterList list;
+    CliNotifier notes;
+    bool loaded = false;
+    std::vector<std::string> loadErrors;
+    Session* session = nullptr;
+    std::optional<std::string> typedValue;
+    int lastNumber = 0;
+    std::int64_t lastRegister = -1;
+    std::uint32_t lastValue = 0;
 };
 
 std::uint8_t RegisterNumber(const std::string& text) {
@@ -40,57 +149,154 @@ std::uint8_t RegisterNumber(const std::string& text) {
 
 std::uint32_t Value32(const std::string& text) {
     const long long v = ParseNumber(text, "the value");
-    if (v < INT32_MIN || v > UINT32_MAX)
-        throw CommandError {kExitUsage, "The value does not fit in 32 bits: " + text};
+    if (v < INT32_MIN || v > UINT32_MAX) throw CommandError {kExitUsage, "The value does not fit in 32 bits: " + text};
     return static_cast<std::uint32_t>(v);
 }
 
 std::uint32_t Masked(std::uint32_t v, int words) { return words == 1 ? (v & 0xFFFFu) : v; }
 
+CommandError NoAnswer(const std::string& what) { return {kExitDevice, "No answer from the device " + what}; }
+
+// The entry of a named register, or -1 for a plain number the definitions do not hold.
+int Entry(CliRegisters& regs, const std::string& text) {
+    const int i = regs.loaded ? regs.find(text) : -1;
+    if (i < 0) RegisterNumber(text);  // neither a known name nor a register number
+    return i;
+}
+
 void ReadCommand(CommandContext& ctx, const RegisterArgs& a) {
-    const std::uint8_t reg = RegisterNumber(a.reg);
+    CliRegisters regs(ctx.options);
+    const int entry = Entry(regs, a.reg);
+    const int number = entry >= 0 ? regs.list.defs.registerTable[static_cast<std::size_t>(entry)].number
+                                  : RegisterNumber(a.reg);
+    if (number < 0) throw CommandError {kExitUsage, a.reg + " is a placeholder without a value"};
     Session s(ctx.options);
+    regs.connect(s);
     const int count = std::max(1, a.repeat);
     std::vector<double> trips;
     for (int i = 0; i < count; ++i) {
         const auto start = Clock::now();
-        s.sender().SendReadRequest(reg);
-        s.flushSendEcho();
-        auto v = s.awaitRegister(reg, kReplyTimeoutMs);
-        if (!v) throw CommandError {kExitDevice, "No answer from the device for register " + std::to_string(reg)};
+        s.sender().SendReadRequest(static_cast<std::uint8_t>(number));
+        if (!regs.awaitValue(number)) throw NoAnswer("for register " + a.reg);
         trips.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        std::cout << Masked(*v, a.words) << std::endl;
+        if (entry >= 0)
+            std::cout << regs.list.lines[static_cast<std::size_t>(entry)] << std::endl;
+        else
+            std::cout << Masked(regs.lastValue, a.words) << std::endl;
     }
     if (a.repeat > 0) {
         std::sort(trips.begin(), trips.end());
-        const double median = trips.size() % 2 ? trips[trips.size() / 2]
-                                               : (trips[trips.size() / 2 - 1] + trips[trips.size() / 2]) / 2;
+        const std::size_t n = trips.size();
+        const double median = n % 2 ? trips[n / 2] : (trips[n / 2 - 1] + trips[n / 2]) / 2;
         std::printf("round trip ms: min %.3f median %.3f max %.3f\n", trips.front(), median, trips.back());
     }
 }
 
 void WriteCommand(CommandContext& ctx, const RegisterArgs& a, bool group) {
+    CliRegisters regs(ctx.options);
+    const int entry = Entry(regs, a.reg);
+    Session s(ctx.options);
+    regs.connect(s);
+    if (group) s.sender().SetSequence(a.sequence);
+
+    if (entry >= 0) {
+        // As keys W and G of the register list: the value is converted by the register's type.
+        regs.typedValue = a.value;
+        const bool sent = group ? regs.list.editRegisterGroup(entry) : regs.list.editRegister(entry);
+        if (!sent) {
+            const auto& def = regs.list.defs.registerTable[static_cast<std::size_t>(entry)];
+            if (!regs.notes.warnings.empty()) throw CommandError {kExitUsage, regs.notes.warnings.back()};
+            throw CommandError {kExitUsage, "Register " + a.reg + " (" + std::string(registers::TypeKeyword(def.type)) +
+                                                ") takes no typed value"};
+        }
+        s.flushSendEcho();
+        if (group) return;
+        regs.pause(kReadBackDelayMs);
+        regs.list.RequestRegister(entry);
+        if (!regs.awaitValue(regs.list.defs.registerTable[static_cast<std::size_t>(entry)].number))
+            throw NoAnswer("when reading " + a.reg + " back");
+        std::cout << regs.list.lines[static_cast<std::size_t>(entry)] << std::endl;
+        return;
+    }
+
     const std::uint8_t reg = RegisterNumber(a.reg);
     const std::uint32_t value = Value32(a.value);
-    Session s(ctx.options);
     if (group) {
-        s.sender().SetSequence(a.sequence);
         s.sender().SendGroupWriteRequest(reg, a.words, value);
         s.flushSendEcho();
         return;
     }
     s.sender().SendWriteRequest(reg, a.words, value);
-    s.flushSendEcho();
-    std::this_thread::sleep_for(std::chrono::milliseconds(kReadBackDelayMs));
+    regs.pause(kReadBackDelayMs);
     s.sender().SendReadRequest(reg);
+    if (!regs.awaitValue(reg)) throw NoAnswer("when reading register " + std::to_string(reg) + " back");
+    const std::uint32_t back = Masked(regs.lastValue, a.words);
+    std::cout << back << std::endl;
+    if (back != Masked(value, a.words))
+        throw CommandError {kExitDevice, "Register " + std::to_string(reg) + " reads back " + std::to_string(back) +
+                                             ", not " + std::to_string(Masked(value, a.words))};
+}
+
+CliRegisters& RequireDefinitions(CliRegisters& regs, const GlobalOptions& o) {
+    if (!regs.loaded)
+        throw CommandError {kExitUsage, "No usable register definitions for " + o.type + " in the current folder (" +
+                                            regs.loadErrors.front() + ")"};
+    return regs;
+}
+
+void ListCommand(CommandContext& ctx, const RegisterArgs& a) {
+    CliRegisters regs(ctx.options);
+    RequireDefinitions(regs, ctx.options);
+    std::unique_ptr<Session> s;
+    if (a.readAll) {
+        s = std::make_unique<Session>(ctx.options);
+        regs.connect(*s);
+        for (int i = 0; i < regs.list.defs.registerCount; ++i) {
+            const auto& def = regs.list.defs.registerTable[static_cast<std::size_t>(i)];
+            if (def.type == registers::Dummy || def.number < 0) continue;
+            regs.list.RequestRegister(i);
+            if (!regs.awaitValue(def.number)) throw NoAnswer("for register " + std::to_string(def.number));
+        }
+    }
+    for (const auto& line : regs.list.lines) std::cout << line << "\n";
+    if (!regs.list.bitFieldLines.empty()) std::cout << "\n";
+    for (const auto& line : regs.list.bitFieldLines) std::cout << line << "\n";
+    std::cout.flush();
+}
+
+void SampleCommand(CommandContext& ctx, const RegisterArgs& a) {
+    CliRegisters regs(ctx.options);
+    RequireDefinitions(regs, ctx.options);
+    Session s(ctx.options);
+    regs.connect(s);
+    const auto& captions = regs.list.sampleCaptions;
+    std::size_t printed = 0;
+    auto print = [&] {
+        if (printed == 0)
+            std::cout << "Nr\t" << captions[0] << "\t" << captions[1] << "\t" << captions[2] << "\t" << captions[3] << "\n";
+        for (; printed < regs.list.sampleRows.size(); ++printed) {
+            const auto& row = regs.list.sampleRows[printed];
+            std::cout << row[0] << "\t" << row[1] << "\t" << row[2] << "\t" << row[3] << "\t" << row[4] << std::endl;
+        }
+    };
+    for (int i = 0; i < a.count; ++i) {
+        const std::size_t want = regs.list.sampleRows.size() + 1;
+        regs.list.keyPress('S', -1);
+        if (!regs.pump([&] { return regs.list.sampleRows.size() >= want; }, kReplyTimeoutMs, print))
+            throw NoAnswer("to the sample command");
+    }
+}
+
+void FilterCommand(CommandContext& ctx, const std::string& path) {
+    CliRegisters regs(ctx.options);
+    RequireDefinitions(regs, ctx.options);
+    Session s(ctx.options);
+    regs.connect(s);
+    const std::string error = registers::loadFilter(path, regs.list.deviceType, regs.list.defs, s.sender(), regs.notes);
     s.flushSendEcho();
-    auto v = s.awaitRegister(reg, kReplyTimeoutMs);
-    if (!v) throw CommandError {kExitDevice, "No answer from the device when reading register " + std::to_string(reg) + " back"};
-    std::cout << Masked(*v, a.words) << std::endl;
-    if (Masked(*v, a.words) != Masked(value, a.words))
-        throw CommandError {kExitDevice, "Register " + std::to_string(reg) + " reads back " +
-                                             std::to_string(Masked(*v, a.words)) + ", not " +
-                                             std::to_string(Masked(value, a.words))};
+    if (!error.empty()) throw CommandError {kExitDevice, error};
+    if (regs.list.deviceType != registers::VX20_95)
+        std::cerr << "Filters are only written to a VX20-95; nothing was sent." << std::endl;
 }
 
 void CommandCommand(CommandContext& ctx, const std::string& name) {
@@ -147,8 +353,7 @@ void MonitorCommand(CommandContext& ctx) {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     while (!g_interrupted) {
-        auto m = s.sink().take([](const protocol::ReceivedMessage&) { return true; },
-                               std::chrono::milliseconds(200));
+        auto m = s.sink().take([](const protocol::ReceivedMessage&) { return true; }, std::chrono::milliseconds(200));
         if (!m) continue;
         s.sink().endEchoLine();
         std::cout << Describe(*m) << std::endl;
@@ -167,31 +372,42 @@ void PortsCommand() {
 void AddRegisterCommands(CLI::App& app, CommandContext& ctx) {
     auto args = std::make_shared<RegisterArgs>();
     auto words = [&](CLI::App* c) {
-        c->add_option("--words", args->words, "Register width in 16-bit words")
+        c->add_option("--words", args->words, "Width in 16-bit words of a register given by number")
             ->check(CLI::IsMember({1, 2}))
             ->capture_default_str();
     };
+    const char* regHelp = "Register name (as in the definition file) or number (decimal or 0x..)";
 
     auto* read = app.add_subcommand("read", "Read a register and print its value");
-    read->add_option("register", args->reg, "Register number (decimal or 0x..)")->required();
+    read->add_option("register", args->reg, regHelp)->required();
     words(read);
-    read->add_option("--repeat", args->repeat, "Read N times and print the round-trip times")
-        ->check(CLI::PositiveNumber);
+    read->add_option("--repeat", args->repeat, "Read N times and print the round-trip times")->check(CLI::PositiveNumber);
     read->callback([&ctx, args] { ReadCommand(ctx, *args); });
 
     auto* write = app.add_subcommand("write", "Write a register, then read it back after 100 ms");
-    write->add_option("register", args->reg, "Register number")->required();
-    write->add_option("value", args->value, "Value (decimal or 0x..)")->required();
+    write->add_option("register", args->reg, regHelp)->required();
+    write->add_option("value", args->value, "Value, in the register's type (decimal or 0x.. by number)")->required();
     words(write);
     write->callback([&ctx, args] { WriteCommand(ctx, *args, false); });
 
     auto* group = app.add_subcommand("group-write", "Write a register in every device of the group");
-    group->add_option("register", args->reg, "Register number")->required();
-    group->add_option("value", args->value, "Value (decimal or 0x..)")->required();
-    group->add_option("--sequence", args->sequence, "Sequence number (low 8 bits are sent)")
-        ->capture_default_str();
+    group->add_option("register", args->reg, regHelp)->required();
+    group->add_option("value", args->value, "Value")->required();
+    group->add_option("--sequence", args->sequence, "Sequence number (low 8 bits are sent)")->capture_default_str();
     words(group);
     group->callback([&ctx, args] { WriteCommand(ctx, *args, true); });
+
+    auto* list = app.add_subcommand("list", "Print the register and bit-field lines as the window shows them");
+    list->add_flag("--read", args->readAll, "Read every register from the device first");
+    list->callback([&ctx, args] { ListCommand(ctx, *args); });
+
+    auto* sample = app.add_subcommand("sample", "Take samples of the four selected registers");
+    sample->add_option("--count", args->count, "Number of samples")->check(CLI::PositiveNumber)->capture_default_str();
+    sample->callback([&ctx, args] { SampleCommand(ctx, *args); });
+
+    auto* filter = app.add_subcommand("filter", "Write the filter coefficients of FILE to a VX20-95");
+    filter->add_option("file", args->value, "Coefficient file (signed 32-bit little-endian integers)")->required();
+    filter->callback([&ctx, args] { FilterCommand(ctx, args->value); });
 
     auto* command = app.add_subcommand("command", "Send a device command");
     command->add_option("name", args->value, "reset, flash, safe-enter or safe-exit")

@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
     app.add_option("--address", o.address, "Device address")->capture_default_str();
     app.add_option("--group", o.group, "Group number for group writes")->capture_default_str();
     app.add_flag("--echo", o.echo, "Print the bytes sent and received as <XX> items on stderr");
+    app.add_option("--type", o.type, "Device type: VX20-95, VX300/700, KT42 or KT56 (selects the "
+                                     "register definition files in the current folder)")
+        ->capture_default_str();
+    app.add_flag("--alt", o.alt, "Use the alternative register definition file");
 
     AddRegisterCommands(app, ctx);
     AddFirmwareCommands(app, ctx);
