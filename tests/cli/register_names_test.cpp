@@ -1,0 +1,92 @@
+// vindelor-cli with the register definitions of defs/ in its current folder.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "registers/Definitions.h"
+#include "sim/DeviceSetup.h"
+#include "support/RunCli.h"
+#include "support/SimFixture.h"
+
+namespace vindelor::cli {
+namespace {
+
+using testing::CliRun;
+
+class CliWithDefinitions : public testing::SimFixture {
+protected:
+    void SetUp() override {
+        SimFixture::SetUp();
+        port.reset();  // the CLI opens the device itself
+        ASSERT_EQ(sim::ConfigureAsMotor(*device, registers::VX20_95, defs()), "");
+    }
+    static std::string defs() { return std::string(VINDELOR_SOURCE_DIR) + "/defs"; }
+    CliRun run(const std::string& args) {
+        return testing::RunCli("--port " + sim->slavePath() + " " + args, "cd " + defs() + " &&");
+    }
+};
+
+TEST_F(CliWithDefinitions, ListPrintsRegisterAndBitFieldLines) {
+    CliRun r = run("list");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  2:SAMPLE1                   0          Word   \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("***:RESERVED       \n"), std::string::npos);
+    EXPECT_NE(r.out.find("\nOPMODE          0 Passive\n"), std::string::npos);
+}
+
+TEST_F(CliWithDefinitions, ReadAndWriteGoByNameAndType) {
+    CliRun r = run("read FIRMWARE");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, " 20:FIRMWARE                  1.28        Version\n");
+    r = run("write GEAR 1.5");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, " 18:GEAR                      1.5000000  Fixed16\n");
+    EXPECT_EQ(device->value(18), 98304u);
+    r = run("read 18");  // a number that the definitions hold prints its line too
+    EXPECT_NE(r.out.find("GEAR"), std::string::npos);
+}
+
+TEST_F(CliWithDefinitions, BadValuesAndUnknownNamesAreUsageErrors) {
+    CliRun r = run("write KP abc");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Invalid number"), std::string::npos) << r.err;
+    EXPECT_EQ(run("write FIRMWARE 2").status, 2);  // a version is not typed in
+    EXPECT_EQ(run("read NO_SUCH_REGISTER").status, 2);
+    EXPECT_EQ(run("read gear").status, 2);  // names keep their case
+}
+
+TEST_F(CliWithDefinitions, SamplesPrintCaptionsAndRows) {
+    CliRun r = run("sample --count 2");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Nr\tV_IST\tTEMP\tMODE\tSTATUS\n1\t", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\n2\t"), std::string::npos) << r.out;
+}
+
+TEST_F(CliWithDefinitions, FilterWritesTheSixteenCoefficients) {
+    const auto file = std::filesystem::temp_directory_path() / ("vindelor-cli-filter-" + std::to_string(::getpid()));
+    {
+        std::ofstream out(file, std::ios::binary);
+        for (int i = 0; i < 22; ++i) out.write("\x10\x00\x00\x00", 4);
+    }
+    CliRun r = run("filter " + file.string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int kff3 = 25;
+    EXPECT_EQ(device->value(kff3), 16u);
+    std::filesystem::resize_file(file, 40);
+    r = run("filter " + file.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("needs at least 22"), std::string::npos) << r.err;
+    std::filesystem::remove(file);
+}
+
+TEST_F(CliWithDefinitions, NamesNeedDefinitionsInTheCurrentFolder) {
+    CliRun r = testing::RunCli("--port " + sim->slavePath() + " list", "cd / &&");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("No usable register definitions"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace vindelor::cli
