@@ -18,6 +18,7 @@
 #include "registers/RegisterList.h"
 #include "registers/ValueType.h"
 #include "serial/PortNames.h"
+#include "util/Text.h"
 
 namespace vindelor::cli {
 
@@ -86,9 +87,7 @@ public:
     // The table entry of a register given by name (case as in the file) or number; -1 if none.
     int find(const std::string& text) const {
         for (int i = 0; i < list.defs.registerCount; ++i) {
-            const std::string& name = list.defs.registerTable[static_cast<std::size_t>(i)].name;
-            const auto end = name.find_last_not_of(' ');
-            if (end != std::string::npos && name.compare(0, end + 1, text) == 0 && text.size() == end + 1) return i;
+            if (util::TrimRight(list.defs.registerTable[static_cast<std::size_t>(i)].name) == text) return i;
         }
         try {
             const long long n = ParseNumber(text, "the register");

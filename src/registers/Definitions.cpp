@@ -6,10 +6,13 @@
 
 #include "registers/ValueType.h"
 #include "util/SafeFile.h"
+#include "util/Text.h"
 
 namespace vindelor::registers {
 
 namespace {
+
+using util::TrimRight;
 
 constexpr DeviceFiles kFiles[] = {
     {"VX20-95", "tambrel.dat", "bitdefs.dat", "tambrel_alt.dat", 1},
@@ -54,11 +57,6 @@ std::optional<int> StrictNumber(const std::string& field) {
         v = v * 10 + (field[i] - '0');
     }
     return negative ? -v : v;
-}
-
-std::string TrimRight(const std::string& s) {
-    const auto end = s.find_last_not_of(' ');
-    return end == std::string::npos ? std::string() : s.substr(0, end + 1);
 }
 
 bool EqualsIgnoringCase(const std::string& a, const char* b) {
@@ -112,8 +110,7 @@ int Definitions::findRegisterByName(const std::string& name) const {
     for (int i = 0; i < registerCount; ++i) {
         const std::string& n = registerTable[static_cast<std::size_t>(i)].name;
         const auto begin = n.find_first_not_of(' ');
-        const std::string trimmed = begin == std::string::npos ? std::string() : TrimRight(n.substr(begin));
-        if (trimmed == name) return registerTable[static_cast<std::size_t>(i)].number;
+        if (begin != std::string::npos && TrimRight(std::string_view(n).substr(begin)) == name) return registerTable[static_cast<std::size_t>(i)].number;
     }
     return -1;
 }

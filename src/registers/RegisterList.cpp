@@ -4,22 +4,14 @@
 #include <cstdio>
 
 #include "registers/ValueType.h"
+#include "util/Text.h"
 
 namespace vindelor::registers {
 
 namespace {
 
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, format, args...);
-    return buf;
-}
-
-std::string TrimRight(const std::string& s) {
-    const auto end = s.find_last_not_of(' ');
-    return end == std::string::npos ? std::string() : s.substr(0, end + 1);
-}
+using util::Format;
+using util::TrimRight;
 
 }  // namespace
 

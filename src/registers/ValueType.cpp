@@ -8,9 +8,14 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "util/Text.h"
+
 namespace vindelor::registers {
 
 namespace {
+
+using util::Format;
+using util::Trimmed;
 
 struct TypeInfo {
     const char* keyword;
@@ -27,13 +32,6 @@ constexpr TypeInfo kTypes[kValueTypeCount] = {
 
 bool Known(int type) { return type >= 0 && type < kValueTypeCount; }
 
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, args...);
-    return buf;
-}
-
 std::int16_t S16(std::uint32_t raw) { return static_cast<std::int16_t>(raw & 0xFFFF); }
 std::uint16_t U16(std::uint32_t raw) { return static_cast<std::uint16_t>(raw & 0xFFFF); }
 std::int32_t S32(std::uint32_t raw) { return static_cast<std::int32_t>(raw); }
@@ -46,13 +44,6 @@ double Fixed(int type, std::uint32_t raw) {
         case Fixed16: return S32(raw) / 65536.0;
         default: return S32(raw) / 256.0;  // fixed24
     }
-}
-
-std::string_view Trimmed(const std::string& text) {
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    const auto end = text.find_last_not_of(" \t\r\n");
-    return std::string_view(text).substr(begin, end - begin + 1);
 }
 
 std::optional<long long> ParseInteger(const std::string& text) {
