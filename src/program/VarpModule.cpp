@@ -1,5 +1,6 @@
 #include "program/VarpModule.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <thread>
