@@ -51,8 +51,9 @@ struct ImageMakeArgs {
 long long NumberIn(const std::string& text, const char* what, long long low, long long high) {
     const long long v = ParseNumber(text, what);
     if (v < low || v > high)
-        throw CommandError {kExitUsage, std::string("Out of range for ") + what + ": " + text + " (" +
-                                            std::to_string(low) + " to " + std::to_string(high) + ")"};
+        throw CommandError{kExitUsage, std::string("Out of range for ") + what + ": " + text +
+                                           " (" + std::to_string(low) + " to " +
+                                           std::to_string(high) + ")"};
     return v;
 }
 
@@ -63,7 +64,8 @@ std::string Hex(std::uint64_t v, int digits) {
 }
 
 void Hex2BinCommand(CommandContext& ctx, const Hex2BinArgs& a) {
-    const auto capacity = static_cast<std::size_t>(NumberIn(a.capacity, "--capacity", 0, kMaxCapacity));
+    const auto capacity =
+        static_cast<std::size_t>(NumberIn(a.capacity, "--capacity", 0, kMaxCapacity));
     const auto fill = static_cast<std::uint8_t>(NumberIn(a.fill, "--fill", 0, 255));
     std::vector<std::uint8_t> image(capacity, fill);
     std::int32_t dataBytes = 0;
@@ -74,26 +76,35 @@ void Hex2BinCommand(CommandContext& ctx, const Hex2BinArgs& a) {
         std::string message = a.input + ": " + e.Text;
         if (std::string_view(e.Text).starts_with("Buffer overflow"))
             message += " (the image holds " + Hex(capacity, 1) + " bytes; --capacity allows more)";
-        throw CommandError {kExitDevice, message};
+        throw CommandError{kExitDevice, message};
     } catch (const HexFormatError& e) {
-        throw CommandError {kExitDevice, a.input + ":" + std::to_string(e.Line) + ": " + e.what()};
+        const std::string where =
+            e.Line > 0 ? std::to_string(e.Line) : "offset " + std::to_string(e.Offset);
+        throw CommandError{kExitDevice, a.input + ":" + where + ": " + e.what()};
     } catch (const std::system_error& e) {
-        throw CommandError {kExitDevice, e.what()};
+        throw CommandError{kExitDevice, e.what()};
     }
-    const std::string_view bytes(reinterpret_cast<const char*>(image.data()), static_cast<std::size_t>(size));
+    const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
+                                 static_cast<std::size_t>(size));
     if (auto reason = util::WriteFileSafely(a.output, bytes); !reason.empty())
-        throw CommandError {kExitDevice, reason};
-    std::cout << a.output << ": " << size << " bytes, " << dataBytes << " data bytes from " << a.input << "\n";
+        throw CommandError{kExitDevice, reason};
+    std::cout << a.output << ": " << size << " bytes, " << dataBytes << " data bytes from "
+              << a.input << "\n";
     ctx.status = kExitOk;
 }
 
 const char* TypeName(std::uint16_t type) {
     switch (type) {
-        case kHeaderRecord: return "header";
-        case kFlashRecord: return "flash";
-        case kEraseRecord: return "erase";
-        case kEppRecord: return "EPP";
-        default: return "other";
+        case kHeaderRecord:
+            return "header";
+        case kFlashRecord:
+            return "flash";
+        case kEraseRecord:
+            return "erase";
+        case kEppRecord:
+            return "EPP";
+        default:
+            return "other";
     }
 }
 
@@ -126,7 +137,7 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
     } catch (const TErr& e) {
         failure = e.Text;
     }
-    if (failure == "Error reading the file") throw CommandError {kExitDevice, file + ": " + failure};
+    if (failure == "Error reading the file") throw CommandError{kExitDevice, file + ": " + failure};
 
     bool header = false;
     for (const auto& r : image.Records) header = header || r.Type() == kHeaderRecord;
@@ -139,8 +150,8 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
     } else {
         std::cout << "header: none (loader mode 0)\n";
     }
-    std::cout << "records: " << image.Records.size() << " (flash " << image.FlashRecordCount << ", EPP "
-              << image.EppRecordCount << ")\n";
+    std::cout << "records: " << image.Records.size() << " (flash " << image.FlashRecordCount
+              << ", EPP " << image.EppRecordCount << ")\n";
     std::cout << "offset      type      address     length\n";
     for (std::size_t k = 0; k < image.Records.size(); ++k) {
         const auto& r = image.Records[k];
@@ -149,16 +160,21 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
         if (r.Type() == kEraseRecord)
             address = r.Data().empty() ? "block -" : "block " + std::to_string(r.Data()[0]);
         if (r.Type() == kHeaderRecord)
-            address = "mode " + std::to_string(r.Address() & 0xFFFF) + " hw " + std::to_string(r.Address() >> 16);
-        std::snprintf(line, sizeof line, "%-11s %-6s%-3s %-11s %" PRIu32 "\n", Hex(image.RecordOffset(k), 8).c_str(),
-                      TypeName(r.Type()), r.Type() > kEppRecord || r.Type() == 0 ? ("(" + std::to_string(r.Type()) + ")").c_str() : "",
+            address = "mode " + std::to_string(r.Address() & 0xFFFF) + " hw " +
+                      std::to_string(r.Address() >> 16);
+        std::snprintf(line, sizeof line, "%-11s %-6s%-3s %-11s %" PRIu32 "\n",
+                      Hex(image.RecordOffset(k), 8).c_str(), TypeName(r.Type()),
+                      r.Type() > kEppRecord || r.Type() == 0
+                          ? ("(" + std::to_string(r.Type()) + ")").c_str()
+                          : "",
                       address.c_str(), r.Length());
         std::cout << line;
     }
     if (!failure.empty()) {
-        std::cout << "check: " << failure << " at offset " << Hex(image.RecordOffset(image.Records.size()), 8) << "\n";
+        std::cout << "check: " << failure << " at offset "
+                  << Hex(image.RecordOffset(image.Records.size()), 8) << "\n";
         std::cout.flush();
-        throw CommandError {kExitDevice, file + ": " + failure};
+        throw CommandError{kExitDevice, file + ": " + failure};
     }
     std::cout << "check: OK\n";
     ctx.status = kExitOk;
@@ -172,7 +188,11 @@ std::string DescriptionBytes(const std::string& typed) {
     bool wide = false;
     for (std::size_t k = 0; k < typed.size();) {
         const auto c = static_cast<unsigned char>(typed[k]);
-        const std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        const std::size_t n = c < 0x80             ? 1
+                              : (c & 0xE0) == 0xC0 ? 2
+                              : (c & 0xF0) == 0xE0 ? 3
+                              : (c & 0xF8) == 0xF0 ? 4
+                                                   : 0;
         if (n == 0 || k + n > typed.size()) return typed;  // not UTF-8: raw bytes
         unsigned code = n == 1 ? c : c & (0x7Fu >> n);
         for (std::size_t j = 1; j < n; ++j) {
@@ -184,48 +204,57 @@ std::string DescriptionBytes(const std::string& typed) {
         out += static_cast<char>(code & 0xFFu);
         k += n;
     }
-    if (wide) throw CommandError {kExitUsage, "The description holds a character beyond 8-bit text"};
+    if (wide) throw CommandError{kExitUsage, "The description holds a character beyond 8-bit text"};
     return out;
 }
 
 // "ADDRESS=FILE"
-std::pair<std::uint32_t, std::vector<std::uint8_t>> AddressAndFile(const std::string& item, const char* what) {
+std::pair<std::uint32_t, std::vector<std::uint8_t>> AddressAndFile(const std::string& item,
+                                                                   const char* what) {
     const auto eq = item.find('=');
     if (eq == std::string::npos || eq == 0 || eq + 1 == item.size())
-        throw CommandError {kExitUsage, std::string(what) + " takes ADDRESS=FILE: " + item};
-    const auto address = static_cast<std::uint32_t>(NumberIn(item.substr(0, eq), what, 0, 0xFFFFFFFF));
+        throw CommandError{kExitUsage, std::string(what) + " takes ADDRESS=FILE: " + item};
+    const auto address =
+        static_cast<std::uint32_t>(NumberIn(item.substr(0, eq), what, 0, 0xFFFFFFFF));
     const std::string file = item.substr(eq + 1);
     std::vector<std::uint8_t> bytes;
     if (const int error = ReadFileBytes(file, bytes); error != 0)
-        throw CommandError {kExitDevice, "Cannot read " + file + ": " + std::generic_category().message(error)};
+        throw CommandError{kExitDevice,
+                           "Cannot read " + file + ": " + std::generic_category().message(error)};
     return {address, std::move(bytes)};
 }
 
 void ImageMakeCommand(CommandContext& ctx, const ImageMakeArgs& a) {
-    const auto blockSize = static_cast<std::size_t>(NumberIn(a.blockSize, "--block-size", 0, 0xFFFFFF));
+    const auto blockSize =
+        static_cast<std::size_t>(NumberIn(a.blockSize, "--block-size", 0, 0xFFFFFF));
     ImageWriter writer;
     if (!a.noHeader) {
         ImageHeader h;
         h.LoaderMode = static_cast<std::uint16_t>(NumberIn(a.mode, "--mode", 0, 3));
         h.HardwareCode = static_cast<std::uint16_t>(NumberIn(a.hardware, "--hardware", 0, 0xFFFF));
-        h.HeaderWord = static_cast<std::uint16_t>(NumberIn(a.headerWord, "--header-word", 0, 0xFFFF));
+        h.HeaderWord =
+            static_cast<std::uint16_t>(NumberIn(a.headerWord, "--header-word", 0, 0xFFFF));
         h.Description = DescriptionBytes(a.description);
         if (h.Description.find('\0') != std::string::npos)
-            throw CommandError {kExitUsage, "The description may not hold a zero byte"};
+            throw CommandError{kExitUsage, "The description may not hold a zero byte"};
         writer.AddHeader(h);
     }
-    for (const auto& e : a.erase) writer.AddErase(static_cast<std::uint8_t>(NumberIn(e, "--erase", 0, 255)));
+    for (const auto& e : a.erase)
+        writer.AddErase(static_cast<std::uint8_t>(NumberIn(e, "--erase", 0, 255)));
 
     auto addBlocks = [&](const std::string& item, const char* what, bool flash) {
         auto [address, bytes] = AddressAndFile(item, what);
-        const std::size_t step = blockSize == 0 ? std::max<std::size_t>(bytes.size(), 1) : blockSize;
+        const std::size_t step =
+            blockSize == 0 ? std::max<std::size_t>(bytes.size(), 1) : blockSize;
         for (std::size_t at = 0; at < bytes.size() || (at == 0 && bytes.empty()); at += step) {
             const std::span<const std::uint8_t> piece =
                 std::span<const std::uint8_t>(bytes).subspan(at, std::min(step, bytes.size() - at));
             const auto pieceAddress = static_cast<std::uint32_t>(address + at);
             if (flash) {
-                if (a.blockCheck) writer.AddFlash(pieceAddress, WithBlockCheck(piece));
-                else writer.AddFlash(pieceAddress, piece);
+                if (a.blockCheck)
+                    writer.AddFlash(pieceAddress, WithBlockCheck(piece));
+                else
+                    writer.AddFlash(pieceAddress, piece);
             } else {
                 writer.AddEpp(pieceAddress, piece);
             }
@@ -236,7 +265,8 @@ void ImageMakeCommand(CommandContext& ctx, const ImageMakeArgs& a) {
     for (const auto& e : a.epp) addBlocks(e, "--epp", false);
 
     const auto& bytes = writer.Bytes();
-    if (auto reason = util::WriteFileSafely(a.output, bytes); !reason.empty()) throw CommandError {kExitDevice, reason};
+    if (auto reason = util::WriteFileSafely(a.output, bytes); !reason.empty())
+        throw CommandError{kExitDevice, reason};
     std::cout << a.output << ": " << bytes.size() << " bytes\n";
     ctx.status = kExitOk;
 }
@@ -245,25 +275,33 @@ void ImageMakeCommand(CommandContext& ctx, const ImageMakeArgs& a) {
 
 void AddFirmwareCommands(CLI::App& app, CommandContext& ctx) {
     auto hexArgs = std::make_shared<Hex2BinArgs>();
-    auto* hex2bin = app.add_subcommand("hex2bin", "Convert an Intel HEX file to a binary image starting at address 0");
+    auto* hex2bin = app.add_subcommand(
+        "hex2bin", "Convert an Intel HEX file to a binary image starting at address 0");
     hex2bin->add_option("input", hexArgs->input, "Intel HEX file (.hex, .h86)")->required();
-    hex2bin->add_option("output", hexArgs->output, "Binary file to write (highest address + 1 bytes)")->required();
-    hex2bin->add_option("--capacity", hexArgs->capacity, "Largest image size in bytes (decimal or 0x..)")
+    hex2bin
+        ->add_option("output", hexArgs->output, "Binary file to write (highest address + 1 bytes)")
+        ->required();
+    hex2bin
+        ->add_option("--capacity", hexArgs->capacity,
+                     "Largest image size in bytes (decimal or 0x..)")
         ->capture_default_str();
-    hex2bin->add_option("--fill", hexArgs->fill, "Byte for addresses the file does not define")->capture_default_str();
+    hex2bin->add_option("--fill", hexArgs->fill, "Byte for addresses the file does not define")
+        ->capture_default_str();
     hex2bin->callback([&ctx, hexArgs] { Hex2BinCommand(ctx, *hexArgs); });
 
     auto* image = app.add_subcommand("image", "Firmware image files (.vxf)");
     image->require_subcommand(1);
 
     auto infoFile = std::make_shared<std::string>();
-    auto* info = image->add_subcommand("info", "Show the header and records of an image file and check it");
+    auto* info =
+        image->add_subcommand("info", "Show the header and records of an image file and check it");
     info->add_option("file", *infoFile, "Firmware image file")->required();
     info->callback([&ctx, infoFile] { ImageInfoCommand(ctx, *infoFile); });
 
     auto makeArgs = std::make_shared<ImageMakeArgs>();
-    auto* make = image->add_subcommand(
-        "make", "Build an image file: a header record, then erase, flash and EPP records in the order given");
+    auto* make = image->add_subcommand("make",
+                                       "Build an image file: a header record, then erase, flash "
+                                       "and EPP records in the order given");
     make->add_option("output", makeArgs->output, "Image file to write")->required();
     make->add_option("--mode", makeArgs->mode, "Loader mode 0..3")->capture_default_str();
     make->add_option("--hardware", makeArgs->hardware, "Hardware code")->capture_default_str();
@@ -273,10 +311,12 @@ void AddFirmwareCommands(CLI::App& app, CommandContext& ctx) {
     make->add_option("--erase", makeArgs->erase, "Flash block to erase (repeatable)");
     make->add_option("--flash", makeArgs->flash, "ADDRESS=FILE: raw bytes for flash (repeatable)");
     make->add_option("--epp", makeArgs->epp, "ADDRESS=FILE: raw bytes for EPP memory (repeatable)");
-    make->add_option("--block-size", makeArgs->blockSize, "Split each file into records of this many bytes (0: one record)")
+    make->add_option("--block-size", makeArgs->blockSize,
+                     "Split each file into records of this many bytes (0: one record)")
         ->capture_default_str();
     make->add_flag("--block-check", makeArgs->blockCheck,
-                   "Append each flash block's own CRC-16 (high byte first), as loader modes 0, 1 and 3 expect");
+                   "Append each flash block's own CRC-16 (high byte first), as loader modes 0, 1 "
+                   "and 3 expect");
     make->callback([&ctx, makeArgs] { ImageMakeCommand(ctx, *makeArgs); });
 }
 

@@ -10,7 +10,7 @@ namespace vindelor::firmware {
 bool FixAtmega162Block(std::span<std::uint8_t> block) {
     constexpr std::size_t kSize = 128;
     if (block.size() < kSize) return false;
-    std::array<std::uint8_t, kSize> old {};
+    std::array<std::uint8_t, kSize> old{};
     std::copy_n(block.begin(), kSize, old.begin());
     std::copy(old.begin() + 84, old.begin() + 108, block.begin() + 16);  // 24 bytes to 16..39
     std::copy(old.begin() + 16, old.begin() + 84, block.begin() + 40);   // 68 bytes to 40..107
@@ -20,7 +20,7 @@ bool FixAtmega162Block(std::span<std::uint8_t> block) {
 bool PatchAtmega162Payload(std::span<std::uint8_t> payload) {
     if (payload.size() < 132) return false;
     FixAtmega162Block(payload);
-    const unsigned word = ((unsigned {payload[130]} << 8) | payload[131]) + 2u;
+    const unsigned word = ((unsigned{payload[130]} << 8) | payload[131]) + 2u;
     payload[130] = static_cast<std::uint8_t>((word >> 8) & 0xFFu);
     payload[131] = static_cast<std::uint8_t>(word & 0xFFu);
     const std::size_t body = payload.size() - 2;

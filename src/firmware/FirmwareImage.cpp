@@ -11,24 +11,37 @@ namespace vindelor::firmware {
 
 namespace {
 
-std::uint32_t Le16(const std::uint8_t* p) { return std::uint32_t {p[0]} | (std::uint32_t {p[1]} << 8); }
-std::uint32_t Le32(const std::uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16); }
+std::uint32_t Le16(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8);
+}
+std::uint32_t Le32(const std::uint8_t* p) {
+    return Le16(p) | (Le16(p + 2) << 16);
+}
 
 }  // namespace
 
 ImageRecord::ImageRecord(std::vector<std::uint8_t> block) : block_(std::move(block)) {
-    if (block_.size() < kRecordHeadSize || Le32(block_.data() + 4) != block_.size() - kRecordHeadSize)
+    if (block_.size() < kRecordHeadSize ||
+        Le32(block_.data() + 4) != block_.size() - kRecordHeadSize)
         throw std::invalid_argument("image record block does not match its length field");
 }
 
-std::uint16_t ImageRecord::Type() const { return static_cast<std::uint16_t>(Le16(block_.data() + 2)); }
-std::uint32_t ImageRecord::Length() const { return Le32(block_.data() + 4); }
-std::uint32_t ImageRecord::Address() const { return Le32(block_.data() + 8); }
+std::uint16_t ImageRecord::Type() const {
+    return static_cast<std::uint16_t>(Le16(block_.data() + 2));
+}
+std::uint32_t ImageRecord::Length() const {
+    return Le32(block_.data() + 4);
+}
+std::uint32_t ImageRecord::Address() const {
+    return Le32(block_.data() + 8);
+}
 
 std::span<const std::uint8_t> ImageRecord::Data() const {
     return std::span<const std::uint8_t>(block_).subspan(kRecordHeadSize);
 }
-std::span<std::uint8_t> ImageRecord::Data() { return std::span<std::uint8_t>(block_).subspan(kRecordHeadSize); }
+std::span<std::uint8_t> ImageRecord::Data() {
+    return std::span<std::uint8_t>(block_).subspan(kRecordHeadSize);
+}
 
 void FirmwareImage::ReadImage(const std::string& fileName) {
     Records.clear();
@@ -45,7 +58,7 @@ void FirmwareImage::ReadImageData(std::span<const std::uint8_t> bytes) {
     struct CountOnExit {
         FirmwareImage* image;
         ~CountOnExit() { image->ResetCounters(); }
-    } countOnExit {this};
+    } countOnExit{this};
 
     const std::size_t size = bytes.size();
     std::size_t p = 0;
@@ -57,10 +70,12 @@ void FirmwareImage::ReadImageData(std::span<const std::uint8_t> bytes) {
         const std::uint64_t length = Le32(bytes.data() + p + 4);
         if (length > left - kRecordHeadSize - kRecordCheckSize) throw TErr(0, "CRC Error in file");
         const std::size_t body = kRecordHeadSize + static_cast<std::size_t>(length);
-        if (Crc16(bytes.data() + p, body + kRecordCheckSize) != 0) throw TErr(0, "CRC Error in file");
+        if (Crc16(bytes.data() + p, body + kRecordCheckSize) != 0)
+            throw TErr(0, "CRC Error in file");
 
-        Records.emplace_back(std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(p),
-                                                       bytes.begin() + static_cast<std::ptrdiff_t>(p + body)));
+        Records.emplace_back(
+            std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(p),
+                                      bytes.begin() + static_cast<std::ptrdiff_t>(p + body)));
         if (Records.back().Type() == kHeaderRecord) TakeHeader(Records.back());
         p += body + kRecordCheckSize;
     }
@@ -75,11 +90,11 @@ void FirmwareImage::TakeHeader(const ImageRecord& record) {
     const auto data = record.Data();
     const std::size_t textStart = std::min<std::size_t>(2, data.size());
     const auto text = data.subspan(textStart);
-    const auto end = std::find(text.begin(), text.end(), std::uint8_t {0});
+    const auto end = std::find(text.begin(), text.end(), std::uint8_t{0});
     Description.assign(text.begin(), end);
     std::uint32_t word = 0;
     if (data.size() >= 1) word |= data[0];
-    if (data.size() >= 2) word |= std::uint32_t {data[1]} << 8;
+    if (data.size() >= 2) word |= std::uint32_t{data[1]} << 8;
     HeaderWord = word;
 }
 
@@ -89,9 +104,11 @@ void FirmwareImage::ResetCounters() {
     FlashRecordsSent = 0;
     EppRecordsSent = 0;
     FlashRecordCount = static_cast<std::int32_t>(
-        std::count_if(Records.begin(), Records.end(), [](const ImageRecord& r) { return r.Type() == kFlashRecord; }));
+        std::count_if(Records.begin(), Records.end(),
+                      [](const ImageRecord& r) { return r.Type() == kFlashRecord; }));
     EppRecordCount = static_cast<std::int32_t>(
-        std::count_if(Records.begin(), Records.end(), [](const ImageRecord& r) { return r.Type() == kEppRecord; }));
+        std::count_if(Records.begin(), Records.end(),
+                      [](const ImageRecord& r) { return r.Type() == kEppRecord; }));
 }
 
 std::size_t FirmwareImage::RecordOffset(std::size_t index) const {

@@ -24,7 +24,7 @@ inline constexpr std::size_t kRecordCheckSize = 2;
 
 // One record as the loader keeps it: the record's bytes up to (not including) its check.
 class ImageRecord {
-public:
+  public:
     // `block` is a record's first L + 12 bytes. Throws std::invalid_argument when it is shorter
     // than the 12-byte head or its length field disagrees with its size.
     explicit ImageRecord(std::vector<std::uint8_t> block);
@@ -37,7 +37,7 @@ public:
     std::span<std::uint8_t> Data();
     const std::vector<std::uint8_t>& Block() const { return block_; }
 
-private:
+  private:
     std::vector<std::uint8_t> block_;
 };
 
@@ -45,7 +45,7 @@ private:
 // counters of the transfer. The loader thread derives from this class (or holds one) and takes
 // the loader mode through SetLoaderMode, which the reader calls for every header record.
 class FirmwareImage {
-public:
+  public:
     FirmwareImage() = default;
     virtual ~FirmwareImage() = default;
     FirmwareImage(const FirmwareImage&) = default;
@@ -79,7 +79,7 @@ public:
     bool PatchWanted = false;
     bool PatchDone = false;
 
-private:
+  private:
     void TakeHeader(const ImageRecord& record);
     void ResetCounters();
 };

@@ -13,11 +13,12 @@ namespace vindelor::firmware {
 // expected, a record cut short by the end of the file, or a record type other than 0, 1, 2, 4.
 // A type of its own, so it is never mistaken for one of the reader's TSerErr failures.
 class HexFormatError : public std::exception {
-public:
+  public:
     HexFormatError(std::size_t line, std::size_t offset) : Line(line), Offset(offset) {}
     const char* what() const noexcept override { return "Format error in hexfile"; }
 
-    std::size_t Line;    // 1-based line of the offending character
+    std::size_t Line;    // 1-based line of the offending character; 0 when it cannot be told
+                         // (a file that is not a plain file and whose start has been read)
     std::size_t Offset;  // byte offset of the offending character (the file size if cut short)
 };
 

@@ -59,7 +59,8 @@ ImageWriter& ImageWriter::AddHeader(const ImageHeader& header) {
     payload.insert(payload.end(), header.Description.begin(), header.Description.end());
     payload.push_back(0);
     // The header record's address field carries the loader mode and the hardware code.
-    const std::uint32_t address = std::uint32_t {header.LoaderMode} | (std::uint32_t {header.HardwareCode} << 16);
+    const std::uint32_t address =
+        std::uint32_t{header.LoaderMode} | (std::uint32_t{header.HardwareCode} << 16);
     return AddRecord(kHeaderRecord, address, payload);
 }
 
@@ -76,7 +77,8 @@ ImageWriter& ImageWriter::AddEpp(std::uint32_t address, std::span<const std::uin
     return AddRecord(kEppRecord, address, data);
 }
 
-ImageWriter& ImageWriter::AddRecord(std::uint16_t type, std::uint32_t address, std::span<const std::uint8_t> data) {
+ImageWriter& ImageWriter::AddRecord(std::uint16_t type, std::uint32_t address,
+                                    std::span<const std::uint8_t> data) {
     AppendRecord(bytes_, type, address, data);
     return *this;
 }

@@ -22,7 +22,7 @@ std::vector<std::uint8_t> EncodeImageRecord(std::uint16_t type, std::uint32_t ad
 
 // Builds a firmware image file record by record, in the order the calls are made.
 class ImageWriter {
-public:
+  public:
     // Throws std::invalid_argument when the description holds a zero byte (the reader would
     // stop there) or the loader mode is above 3.
     ImageWriter& AddHeader(const ImageHeader& header);
@@ -30,11 +30,12 @@ public:
     ImageWriter& AddFlash(std::uint32_t address, std::span<const std::uint8_t> data);
     ImageWriter& AddEpp(std::uint32_t address, std::span<const std::uint8_t> data);
     // Any type, for records the loader keeps but never sends.
-    ImageWriter& AddRecord(std::uint16_t type, std::uint32_t address, std::span<const std::uint8_t> data);
+    ImageWriter& AddRecord(std::uint16_t type, std::uint32_t address,
+                           std::span<const std::uint8_t> data);
 
     const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 

@@ -7,7 +7,7 @@ namespace vindelor::firmware {
 // The error value of the firmware image reader and the firmware loader. A plain copyable value
 // with the same layout as the serial layer's TSerErr, so one handler can show either.
 class TErr : public std::exception {
-public:
+  public:
     TErr(int code, const char* text, const char* detail = nullptr);
 
     const char* what() const noexcept override { return Text; }

@@ -13,7 +13,6 @@ namespace {
 // Jump opcodes: 0x60 + 2 x condition, bit 0 set for the absolute (3-byte) form.
 constexpr std::uint8_t kJumpBase = 0x60;
 constexpr std::uint8_t kAbsoluteBit = 0x01;
-constexpr std::uint8_t kLongJumpLength = 3;
 constexpr std::uint8_t kShortJumpLength = 2;
 // A relative offset reaches from -128 to 127, but the shortening pass only takes distances from
 // -127 to 126, measured from the end of the 3-byte form.
