@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+
+#include "sim/RegisterDevice.h"
+#include "sim/SimPort.h"
+
+namespace vindelor::app {
+
+// What "vindelor --demo" needs before the window opens: a simulated VX20-95 running in this
+// process on a pseudo-terminal, reachable as COM1 through a port folder of its own, a copy of
+// the definition files as the current folder (so editing them with key E leaves the shipped
+// ones alone), and settings of its own (the user's port and type stay as they are).
+class Demo {
+public:
+    static constexpr int kPort = 1;
+
+    Demo();
+    ~Demo();
+    Demo(const Demo&) = delete;
+    Demo& operator=(const Demo&) = delete;
+
+    // Empty when the demo is ready, else why it could not start. Call before the window and
+    // before any settings are opened.
+    std::string start();
+
+    QString devicePath() const;
+    sim::RegisterDevice& device() { return *device_; }
+
+private:
+    QTemporaryDir root_;
+    std::shared_ptr<sim::RegisterDevice> device_;
+    std::unique_ptr<sim::SimPort> port_;
+};
+
+}  // namespace vindelor::app

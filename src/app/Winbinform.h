@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/QtMessageSink.h"
+#include "app/SettingsStore.h"
+#include "protocol/Notifier.h"
+#include "protocol/RecvThread.h"
+#include "protocol/Sender.h"
+#include "serial/TSerCom.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+
+namespace vindelor::app {
+
+class BasicTab;
+class PortComboBox;
+class TdlgEnterValue;
+
+// The main window: the top row (device type, port, baud rate, address, group), the tabs, and
+// the "Send" and "Recieved" memos. It owns the serial port, the receive thread and the
+// settings for its whole life, and routes the messages of worker threads to the tabs.
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWindowWidth = 731;
+    static constexpr int kWindowHeight = 595;
+    static constexpr int kMinimumHeight = 400;
+    static constexpr int kRevealClicks = 5;  // clicks on the version label that show the hidden tabs
+    static constexpr int kPortBufferSize = 8000;
+    static constexpr int kReceivedMemoLimit = 250;
+    static constexpr int kDefaultBaudRate = 19200;
+    static constexpr int kDefaultAddress = 255;
+    static constexpr int kDefaultGroup = 1;
+
+    // Message boxes go through notifier, which must outlive the window.
+    explicit TfrmMain(protocol::Notifier& notifier, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Stops the receive thread, replaces the port by a new one on PortIndex + 1 at BaudRate and
+    // starts a new thread on it; "Error opening serial port" when that fails.
+    void ReopenPort();
+    // True while a receive thread runs on an open port.
+    bool receiving() const;
+
+    protocol::Sender& sender() { return sender_; }
+    protocol::Notifier& notifier() { return notifier_; }
+    protocol::MessageSink& messageSink() { return sink_; }
+    serial::TSerCom* port() const { return port_.get(); }
+
+    void clearMemos();
+    // The value-entry dialog; nothing when it is not there or was not closed with OK.
+    std::optional<std::string> askValue(const std::string& registerName);
+    // Reads every register of the list once (the demo fills its list this way).
+    void readAllRegisters();
+
+    // The handler of every message from a worker thread, on the window thread.
+    void handleMessage(const protocol::Message& message);
+
+    // Set after construction; one dialog serves the program's whole life.
+    TdlgEnterValue* dlgEnterValue = nullptr;
+
+    int PortIndex = 0;
+    int BaudRate = kDefaultBaudRate;
+    int DeviceType = 1;
+    int LoaderState = 0;
+    // File paths of the large-motor and program tabs, kept in the settings.
+    QString FirmwareFile;
+    QString AlteraFile;
+    QString VarpProgram;
+
+    QComboBox* ComboBox1;
+    QCheckBox* cbAltFiles;
+    PortComboBox* cbComPort;
+    QComboBox* cbBaudrate;
+    QLineEdit* edAddress;
+    QLineEdit* edGroup;
+    QLabel* Label4;
+    QTabWidget* PageControl1;
+    BasicTab* tsBasic;
+    QWidget* tsPicoPLC;
+    QWidget* tsProfi;
+    QWidget* tsBigVx;
+    QWidget* tsVXM_NC;
+    QWidget* tsVarp;
+    QWidget* tsFS;
+    QPlainTextEdit* meSend;
+    QPlainTextEdit* meRecieved;
+    QPushButton* btnExit;
+    QRadioButton* rbVxMode;
+    QRadioButton* rbBigVxMode;
+    QRadioButton* rbKTI30Mode;
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void buildControls();
+    void readSettings();
+    void applyDefaults();
+    void applyDeviceTypeSetting(int vxMode);
+    void writeSettings();
+    void decideAdministratorMode();
+    void FormCreate();
+    void FormActivate();
+    void stopReceiveThread();
+    void setDeviceType(int type);
+    void revealHiddenTabs();
+    void focusRegisterList();
+    void appendReceived(std::int64_t value);
+    void guarded(const std::function<void()>& handler);
+
+    void cbComPortChange(int index);
+    void cbBaudrateChange(int index);
+    void ComboBox1Change(int index);
+    void cbAltFilesClick();
+    void rbVxModeClick();
+    void rbBigVxModeClick();
+    void rbKTI30ModeClick();
+    void Label4Click();
+
+    protocol::Notifier& notifier_;
+    SettingsStore settings_;
+    protocol::Sender sender_;
+    QtMessageSink sink_;
+    std::unique_ptr<serial::TSerCom> port_;
+    std::unique_ptr<protocol::RecvThread> thread_;
+    int versionClicks_ = 0;
+    bool created_ = false;
+};
+
+}  // namespace vindelor::app

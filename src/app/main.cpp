@@ -1,0 +1,155 @@
+// vindelor: the service window. One instance at a time; "--demo" runs it against a simulated
+// motor in this process, so it can be tried without hardware.
+#include <QListWidget>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/BasicTab.h"
+#include "app/Demo.h"
+#include "app/GuardedApplication.h"
+#include "app/MessageBoxNotifier.h"
+#include "app/SingleInstance.h"
+#include "app/TdlgEnterValue.h"
+#include "app/Winbinform.h"
+
+namespace {
+
+using namespace vindelor::app;
+
+constexpr const char* kUsage =
+    "Usage: vindelor [--demo [--screenshot FILE]] [--help]\n"
+    "\n"
+    "The service window for the VX and KT servo motors and their expansion modules: read, write\n"
+    "and sample registers over a serial port (COM1 to COM63; on Linux COMn is the link comN in\n"
+    "$VINDELOR_PORT_DIR or ~/.config/Kyvane/ports, else /dev/ttyS0-31 for COM1-32 and\n"
+    "/dev/ttyUSB0-30 for COM33-63). Register definition files are read from the current folder.\n"
+    "Only one instance runs at a time; a second start ends at once.\n"
+    "\n"
+    "  --demo        Start a simulated VX20-95 motor inside the program, on a pseudo-terminal\n"
+    "                reachable as COM1, and open the window on it with the shipped definition\n"
+    "                files and settings of its own (yours are not touched). Select a register\n"
+    "                and press R to read it, W to write it, S to take a sample row.\n"
+    "  --screenshot FILE\n"
+    "                With --demo: read the registers, take a few samples, save a picture of\n"
+    "                the window as FILE (PNG) and quit.\n"
+    "  --help        Show this text.\n";
+
+constexpr int kSampleRequests = 3;
+constexpr int kDemoStepMs = 400;
+constexpr int kScreenshotDelayMs = 2500;
+
+struct Options {
+    bool demo = false;
+    bool help = false;
+    std::optional<std::string> screenshot;
+    std::string error;
+};
+
+Options ParseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--demo") == 0) o.demo = true;
+        else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) o.help = true;
+        else if (std::strcmp(a, "--screenshot") == 0 && i + 1 < argc) o.screenshot = argv[++i];
+        else o.error = std::string("unknown option ") + a;
+    }
+    if (o.error.empty() && o.screenshot && !o.demo) o.error = "--screenshot needs --demo";
+    return o;
+}
+
+// The demo fills the list at once, so a newcomer sees the live values without a key press.
+void StartDemo(TfrmMain& window, const Demo& demo, const std::optional<std::string>& screenshot) {
+    std::printf("Simulated VX20-95 on %s, opened as COM%d.\n"
+                "Select a register and press R to read it, W to write it, S to take a sample row.\n",
+                demo.devicePath().toLocal8Bit().constData(), Demo::kPort);
+    std::fflush(stdout);
+    QTimer::singleShot(0, &window, [&window] {
+        window.readAllRegisters();
+        window.tsBasic->lbParams->setCurrentRow(0);
+    });
+    if (!screenshot) return;
+    for (int k = 1; k <= kSampleRequests; ++k)
+        QTimer::singleShot(k * kDemoStepMs, &window, [&window] { window.tsBasic->list.keyPress('S', -1); });
+    QTimer::singleShot(kScreenshotDelayMs, &window, [&window, file = *screenshot] {
+        const bool saved = window.grab().save(QString::fromLocal8Bit(file.c_str()), "PNG");
+        if (!saved) std::fprintf(stderr, "vindelor: cannot save %s\n", file.c_str());
+        QApplication::exit(saved ? 0 : 1);
+    });
+}
+
+// Ctrl+C or a terminate request closes the window as "Exit" would, so the settings are written
+// and the demo's temporary folders go away. The handler only writes a byte to a socket; the
+// window thread does the rest.
+int gSignalSocket[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char b = 1;
+    [[maybe_unused]] const auto n = ::write(gSignalSocket[0], &b, 1);
+}
+
+void CloseOnSignals(QWidget& window) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalSocket) != 0) return;
+    auto* notifier = new QSocketNotifier(gSignalSocket[1], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, notifier] {
+        char b = 0;
+        [[maybe_unused]] const auto n = ::read(gSignalSocket[1], &b, 1);
+        notifier->setEnabled(false);
+        window.close();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = ParseOptions(argc, argv);
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "vindelor: %s\n\n%s", options.error.c_str(), kUsage);
+        return 2;
+    }
+
+    // A second instance ends silently; the first is left as it is.
+    SingleInstance instance;
+    if (!instance.acquired()) return 0;
+
+    MessageBoxNotifier notifier;
+    GuardedApplication app(argc, argv, notifier);
+    QApplication::setApplicationDisplayName(QStringLiteral("Vindelor"));
+
+    Demo demo;
+    if (options.demo) {
+        if (const std::string why = demo.start(); !why.empty()) {
+            std::fprintf(stderr, "vindelor: %s\n", why.c_str());
+            return 1;
+        }
+    }
+
+    std::unique_ptr<TdlgEnterValue> dialog;
+    TfrmMain window(notifier);
+    dialog = std::make_unique<TdlgEnterValue>();
+    window.dlgEnterValue = dialog.get();
+    window.show();
+    CloseOnSignals(window);
+    if (options.demo) StartDemo(window, demo, options.screenshot);
+    return QApplication::exec();
+}
