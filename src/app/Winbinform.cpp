@@ -23,6 +23,7 @@
 #include "app/GuardedApplication.h"
 #include "app/PortComboBox.h"
 #include "app/TdlgEnterValue.h"
+#include "app/VarpTab.h"
 #include "protocol/ByteText.h"
 #include "registers/Definitions.h"
 
@@ -145,7 +146,7 @@ void TfrmMain::buildControls() {
     tsProfi = Page("tsProfi");
     tsBigVx = Page("tsBigVx");
     tsVXM_NC = Page("tsVXM_NC");
-    tsVarp = Page("tsVarp");
+    tsVarp = new VarpTab(*this);
     tsFS = Page("tsFS");
     PageControl1->addTab(tsBasic, QStringLiteral("VxBasic"));
     PageControl1->addTab(tsPicoPLC, QStringLiteral("Rx"));
@@ -218,7 +219,7 @@ void TfrmMain::readSettings() {
     if (const auto v = readInteger("Group")) edGroup->setText(QString::number(*v));
     FirmwareFile = settings_.readText("FirmwareFile");
     AlteraFile = settings_.readText("AlteraFile");
-    VarpProgram = settings_.readText("VarpProgram");
+    tsVarp->edProgram->setText(settings_.readText("VarpProgram"));
     tsBasic->edFilter->setText(settings_.readText("FilterFile"));
     if (const auto v = readInteger("VxMode")) applyDeviceTypeSetting(*v);
     if (failed) applyDefaults();
@@ -276,7 +277,7 @@ void TfrmMain::decideAdministratorMode() {
         tsBasic->edFilter->show();
         return;
     }
-    for (QWidget* page : {tsBigVx, tsVXM_NC, tsVarp}) PageControl1->setTabVisible(PageControl1->indexOf(page), false);
+    for (QWidget* page : {tsBigVx, tsVXM_NC, static_cast<QWidget*>(tsVarp)}) PageControl1->setTabVisible(PageControl1->indexOf(page), false);
     tsBasic->cbHexView->hide();
 }
 
@@ -289,7 +290,7 @@ void TfrmMain::writeSettings() {
     settings_.writeText("FirmwareFile", FirmwareFile);
     settings_.writeText("AlteraFile", AlteraFile);
     settings_.writeInteger("VxMode", DeviceType);
-    settings_.writeText("VarpProgram", VarpProgram);
+    settings_.writeText("VarpProgram", tsVarp->edProgram->text());
     settings_.writeText("FilterFile", tsBasic->edFilter->text());
     // A rate that is not in the list (set by hand in the settings) is kept as it is.
     bool listed = false;
@@ -380,6 +381,9 @@ void TfrmMain::handleMessage(const protocol::Message& message) {
             case protocol::MsgSampleRow:
                 tsBasic->list.addSampleRow(message.payload);
                 break;
+            case protocol::MsgModuleInfo:
+                tsVarp->onModuleInfo(message.payload);
+                break;
             case protocol::MsgLoaderState:
                 LoaderState = static_cast<int>(message.wParam);
                 break;
@@ -450,7 +454,7 @@ void TfrmMain::Label4Click() {
 }
 
 void TfrmMain::revealHiddenTabs() {
-    for (QWidget* page : {tsBigVx, tsVXM_NC, tsVarp}) PageControl1->setTabVisible(PageControl1->indexOf(page), true);
+    for (QWidget* page : {tsBigVx, tsVXM_NC, static_cast<QWidget*>(tsVarp)}) PageControl1->setTabVisible(PageControl1->indexOf(page), true);
     tsBasic->cbHexView->show();
 }
 

@@ -28,6 +28,7 @@ namespace vindelor::app {
 class BasicTab;
 class PortComboBox;
 class TdlgEnterValue;
+class VarpTab;
 
 // The main window: the top row (device type, port, baud rate, address, group), the tabs, and
 // the "Send" and "Recieved" memos. It owns the serial port, the receive thread and the
@@ -76,10 +77,9 @@ public:
     int BaudRate = kDefaultBaudRate;
     int DeviceType = 1;
     int LoaderState = 0;
-    // File paths of the large-motor and program tabs, kept in the settings.
+    // File paths of the large-motor tab, kept in the settings.
     QString FirmwareFile;
     QString AlteraFile;
-    QString VarpProgram;
 
     QComboBox* ComboBox1;
     QCheckBox* cbAltFiles;
@@ -94,7 +94,7 @@ public:
     QWidget* tsProfi;
     QWidget* tsBigVx;
     QWidget* tsVXM_NC;
-    QWidget* tsVarp;
+    VarpTab* tsVarp;
     QWidget* tsFS;
     QPlainTextEdit* meSend;
     QPlainTextEdit* meRecieved;

@@ -187,7 +187,7 @@ private slots:
         if (admin) storeSettings({{"KyvaneAdmin", 0}});
         TfrmMain& w = open();
         auto tabsShown = [&] {
-            for (QWidget* page : {w.tsBigVx, w.tsVXM_NC, w.tsVarp})
+            for (QWidget* page : {w.tsBigVx, w.tsVXM_NC, static_cast<QWidget*>(w.tsVarp)})
                 if (!w.PageControl1->isTabVisible(w.PageControl1->indexOf(page))) return false;
             return true;
         };

@@ -28,6 +28,7 @@
 #include "app/BasicTab.h"
 #include "app/PortComboBox.h"
 #include "app/TdlgEnterValue.h"
+#include "app/VarpTab.h"
 #include "app/Winbinform.h"
 #include "protocol/ByteText.h"
 #include "protocol/Messages.h"
