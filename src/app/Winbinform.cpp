@@ -146,7 +146,12 @@ void TfrmMain::buildControls() {
     tsProfi = Page("tsProfi");
     tsBigVx = Page("tsBigVx");
     tsVXM_NC = Page("tsVXM_NC");
+    // The expansion-module tab pings the programmable module as the VARP tab does.
+    stPingModule = new QPushButton(QStringLiteral("Ping module"), tsVXM_NC);
+    stPingModule->setObjectName(QStringLiteral("stPingModule"));
+    stPingModule->move(8, 8);
     tsVarp = new VarpTab(*this);
+    connect(stPingModule, &QPushButton::clicked, this, [this] { guarded([this] { tsVarp->btnPingModuleClick(); }); });
     tsFS = Page("tsFS");
     PageControl1->addTab(tsBasic, QStringLiteral("VxBasic"));
     PageControl1->addTab(tsPicoPLC, QStringLiteral("Rx"));

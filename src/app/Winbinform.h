@@ -96,6 +96,7 @@ public:
     QWidget* tsVXM_NC;
     VarpTab* tsVarp;
     QWidget* tsFS;
+    QPushButton* stPingModule;
     QPlainTextEdit* meSend;
     QPlainTextEdit* meRecieved;
     QPushButton* btnExit;

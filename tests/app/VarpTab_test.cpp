@@ -40,10 +40,13 @@ private slots:
         QCOMPARE(varp().cbCommand->count(), 7);
     }
 
-    void pingSendsTheModuleRequest() {
+    void pingSendsTheModuleRequestFromBothTabs() {
         TfrmMain& w = open();
-        QTest::mouseClick(varp().btnPingModule, Qt::LeftButton);
-        QCOMPARE(w.meSend->toPlainText(), Echo({0x5F, 0x5F, 0x5F, 0xFF, 0x00, 0xAA, 0xAA}));
+        for (QPushButton* button : {varp().btnPingModule, w.stPingModule}) {
+            w.meSend->setPlainText(QStringLiteral("old"));
+            QTest::mouseClick(button, Qt::LeftButton);
+            QCOMPARE(w.meSend->toPlainText(), Echo({0x5F, 0x5F, 0x5F, 0xFF, 0x00, 0xAA, 0xAA}));
+        }
     }
 
     void getInfoBeforeAnyChoiceSendsFFAndShowsTheStatus() {
