@@ -79,10 +79,7 @@ public:
     }
     protocol::Notifier& notifier() override { return notes; }
     std::optional<std::string> askValue(const std::string&) override { return typedValue; }
-    void pause(int ms) override {
-        if (session) session->flushSendEcho();
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
+    void pause(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
     // The table entry of a register given by name (case as in the file) or number; -1 if none.
     int find(const std::string& text) const {
@@ -102,7 +99,6 @@ public:
     template <typename Done>
     bool pump(Done done, int timeoutMs, const std::function<void()>& onSample = {}) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        session->flushSendEcho();
         while (!done()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) return false;

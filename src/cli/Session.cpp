@@ -9,26 +9,35 @@
 
 namespace vindelor::cli {
 
+void CliSink::print(const char* prefix, std::string_view item) {
+    std::lock_guard lock(printMutex_);
+    if (openLine_ != prefix) {
+        if (openLine_) std::cerr << "\n";
+        std::cerr << prefix;
+        openLine_ = prefix;
+    }
+    std::cerr << item;
+    std::cerr.flush();
+}
+
 void CliSink::post(int number, std::int64_t wParam, std::int64_t lParam) {
     if (number == protocol::MsgReceivedByte) {
-        if (!echo_) return;
-        std::lock_guard lock(printMutex_);
-        if (!lineOpen_) std::cerr << "recv: ";
-        lineOpen_ = true;
-        if (wParam == protocol::kLoadedMarker)
-            std::cerr << "<Loaded>";
-        else
-            std::cerr << protocol::ByteText(static_cast<std::uint8_t>(wParam));
-        std::cerr.flush();
+        if (echo_)
+            print("recv: ", wParam == protocol::kLoadedMarker ? std::string("<Loaded>")
+                                                              : protocol::ByteText(static_cast<std::uint8_t>(wParam)));
         return;
     }
     QueueSink::post(number, wParam, lParam);
 }
 
+void CliSink::echoSent(std::string_view item) {
+    if (echo_) print("send: ", item);
+}
+
 void CliSink::endEchoLine() {
     std::lock_guard lock(printMutex_);
-    if (lineOpen_) std::cerr << std::endl;
-    lineOpen_ = false;
+    if (openLine_) std::cerr << std::endl;
+    openLine_ = nullptr;
 }
 
 std::unique_ptr<serial::TSerCom> MakePort(const std::string& port, int baud) {
@@ -67,20 +76,13 @@ Session::Session(const GlobalOptions& options) : options_(options), sink_(option
     sender_.setPort(port_.get());
     sender_.setAddressSource([a = options.address] { return a; });
     sender_.setGroupSource([g = options.group] { return g; });
-    if (options.echo) sender_.setEcho([this](std::string_view item) { sendEcho_ += item; });
+    if (options.echo) sender_.setEcho([this](std::string_view item) { sink_.echoSent(item); });
     thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
 }
 
 Session::~Session() {
     thread_.reset();  // stopped before the port it reads goes away
     sink_.endEchoLine();
-}
-
-void Session::flushSendEcho() {
-    if (sendEcho_.empty()) return;
-    sink_.endEchoLine();
-    std::cerr << "send: " << sendEcho_ << std::endl;
-    sendEcho_.clear();
 }
 
 std::optional<std::uint32_t> Session::awaitRegister(int registerNumber, int timeoutMs) {

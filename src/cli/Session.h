@@ -12,19 +12,23 @@
 
 namespace vindelor::cli {
 
-// The sink of the command line: received-byte echoes go straight to stderr (with --echo),
-// everything else is queued for the command to wait on.
+// The sink of the command line: with --echo, the bytes sent and received go straight to stderr
+// as "send:" and "recv:" lines in the order they happen; every other message is queued for the
+// command to wait on.
 class CliSink : public protocol::QueueSink {
 public:
     explicit CliSink(bool echo) : echo_(echo) {}
     void post(int number, std::int64_t wParam, std::int64_t lParam) override;
-    // Ends the current "recv:" line of the echo, if one is open.
+    // One "<XX>" item of a byte sent.
+    void echoSent(std::string_view item);
+    // Ends the current echo line, if one is open.
     void endEchoLine();
 
 private:
+    void print(const char* prefix, std::string_view item);
     bool echo_;
     std::mutex printMutex_;
-    bool lineOpen_ = false;
+    const char* openLine_ = nullptr;
 };
 
 // An open port with its receive thread and sender, as the window has them.
@@ -37,8 +41,8 @@ public:
     protocol::Sender& sender() { return sender_; }
     CliSink& sink() { return sink_; }
     serial::TSerCom& port() { return *port_; }
-    // Prints the echo of the bytes sent since the last call (with --echo).
-    void flushSendEcho();
+    // Ends the echo line, so what the command prints next starts on a line of its own.
+    void flushSendEcho() { sink_.endEchoLine(); }
     // Waits for the value reply of a register; nothing after the time-out.
     std::optional<std::uint32_t> awaitRegister(int registerNumber, int timeoutMs);
 
@@ -47,7 +51,6 @@ private:
     CliSink sink_;
     std::unique_ptr<serial::TSerCom> port_;
     protocol::Sender sender_;
-    std::string sendEcho_;
     std::unique_ptr<protocol::RecvThread> thread_;
 };
 

@@ -88,10 +88,9 @@ std::size_t SendProgramImage(protocol::Sender& sender, std::span<const std::uint
     return index;
 }
 
-std::vector<std::uint8_t> BuildSampleProgram(const std::string& logPath) {
+void AddSampleProgram(TVarpCode& code) {
     // Wait for an edge on input 5, then switch output 2 on and wait for an edge on input 4,
     // then switch output 2 off; over again.
-    TVarpCode code(kSampleMaxLabel, logPath);
     code.AddTestInput(0, 2, 5);
     code.AddJump(0, 1, 1);
     code.AddOutputAction(0, 1, 2);
@@ -99,6 +98,11 @@ std::vector<std::uint8_t> BuildSampleProgram(const std::string& logPath) {
     code.AddJump(0, 1, 0);
     code.AddOutputAction(0, 0, 2);
     code.AddJump(0, 0, 0);
+}
+
+std::vector<std::uint8_t> BuildSampleProgram(const std::string& logPath) {
+    TVarpCode code(kSampleMaxLabel, logPath);
+    AddSampleProgram(code);
     code.Optimise();
     return code.GetCode();
 }

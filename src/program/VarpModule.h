@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "program/TVarpCode.h"
 #include "protocol/Sender.h"
 
 namespace vindelor::program {
@@ -89,6 +90,8 @@ std::size_t SendProgramImage(protocol::Sender& sender, std::span<const std::uint
 std::size_t WriteProgram(protocol::Sender& sender, const std::string& programPath,
                          const std::string& logPath, const ChunkPause& pause = SleepFor);
 
+// Adds the seven commands of the sample program to an encoder.
+void AddSampleProgram(TVarpCode& code);
 // Builds and optimises the sample program of the tab with the given log; returns the image.
 std::vector<std::uint8_t> BuildSampleProgram(const std::string& logPath);
 

@@ -13,6 +13,7 @@
 #include "firmware/FirmwareImage.h"
 #include "firmware/ImageWriter.h"
 #include "support/RunCli.h"
+#include "support/TempDir.h"
 
 namespace vindelor::cli {
 namespace {
@@ -32,23 +33,13 @@ Bytes ReadBytes(const std::string& path) {
 
 class FirmwareCli : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vindelor-fwcli-XXXXXX").string();
-        dir = ::mkdtemp(pattern.data());
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    std::string Path(const std::string& name) const { return dir + "/" + name; }
-    std::string Write(const std::string& name, const std::string& text) const {
-        std::ofstream(Path(name), std::ios::binary) << text;
-        return Path(name);
-    }
+    std::string Path(const std::string& name) const { return dir.file(name); }
+    std::string Write(const std::string& name, const std::string& text) const { return dir.write(name, text); }
     std::string Write(const std::string& name, const Bytes& bytes) const {
         return Write(name, std::string(bytes.begin(), bytes.end()));
     }
 
-    std::string dir;
+    testing::TempDir dir;
 };
 
 TEST_F(FirmwareCli, Hex2BinWritesTheBytesObjcopyReadsBack) {

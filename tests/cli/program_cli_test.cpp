@@ -11,6 +11,7 @@
 
 #include "support/RunCli.h"
 #include "support/SimFixture.h"
+#include "support/TempDir.h"
 
 namespace vindelor::cli {
 namespace {
@@ -25,12 +26,6 @@ const std::string kSampleText = VINDELOR_TEST_DATA "/program/sample.vpt";
 // A scratch folder per test; the CLI runs in it so the default log lands there too.
 class CliProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varpcli-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 
     CliRun Run(const std::string& args) { return RunCli(args, "cd '" + dir.string() + "' &&"); }
     std::string Path(const std::string& name) const { return (dir / name).string(); }
@@ -43,7 +38,8 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    std::filesystem::path dir;
+    testing::TempDir tmp;
+    const std::filesystem::path& dir = tmp.path();
 };
 
 TEST_F(CliProgram, BuildWritesTheImageAndTheLogInTheCurrentFolder) {
@@ -125,17 +121,11 @@ protected:
     void SetUp() override {
         SimFixture::SetUp();
         port.reset();  // the CLI opens the device itself
-        std::string pattern = (std::filesystem::temp_directory_path() / "varpcliw-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(dir);
-        SimFixture::TearDown();
     }
     std::string portArg() const { return "--port " + sim->slavePath(); }
 
-    std::filesystem::path dir;
+    testing::TempDir tmp;
+    const std::filesystem::path& dir = tmp.path();
 };
 
 TEST_F(CliProgramWrite, WriteSendsTheImageInChunksByteForByte) {

@@ -1,13 +1,13 @@
 // vindelor-cli run as a program against the simulated device.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
 #include "support/RunCli.h"
 #include "support/SimFixture.h"
+#include "support/TempDir.h"
 
 namespace vindelor::cli {
 namespace {
@@ -80,14 +80,14 @@ TEST(Cli, VersionAndHelpSucceed) {
 }
 
 TEST_F(CliRegisters, PortsListsLinkedNumbersWithTheirDevice) {
-    const auto folder = std::filesystem::temp_directory_path() / ("vindelor-cli-ports-" + std::to_string(::getpid()));
+    testing::TempDir tmp;
+    const std::filesystem::path& folder = tmp.path();
     const std::string link = sim::LinkPort(folder.string(), 5, sim->slavePath());
     CliRun r = RunCli("ports", "VINDELOR_PORT_DIR=" + folder.string());
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("COM5\t" + link + "\n"), std::string::npos) << r.out;
     r = RunCli("--port COM5 read 1", "VINDELOR_PORT_DIR=" + folder.string());
     EXPECT_EQ(r.status, 0) << r.err;
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

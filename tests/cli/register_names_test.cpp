@@ -1,6 +1,5 @@
 // vindelor-cli with the register definitions of defs/ in its current folder.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +8,7 @@
 #include "sim/DeviceSetup.h"
 #include "support/RunCli.h"
 #include "support/SimFixture.h"
+#include "support/TempDir.h"
 
 namespace vindelor::cli {
 namespace {
@@ -65,11 +65,10 @@ TEST_F(CliWithDefinitions, SamplesPrintCaptionsAndRows) {
 }
 
 TEST_F(CliWithDefinitions, FilterWritesTheSixteenCoefficients) {
-    const auto file = std::filesystem::temp_directory_path() / ("vindelor-cli-filter-" + std::to_string(::getpid()));
-    {
-        std::ofstream out(file, std::ios::binary);
-        for (int i = 0; i < 22; ++i) out.write("\x10\x00\x00\x00", 4);
-    }
+    testing::TempDir tmp;
+    std::string coefficients;
+    for (int i = 0; i < 22; ++i) coefficients += std::string("\x10\x00\x00\x00", 4);
+    const std::filesystem::path file = tmp.write("filter.bin", coefficients);
     CliRun r = run("filter " + file.string());
     EXPECT_EQ(r.status, 0) << r.err;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -79,7 +78,6 @@ TEST_F(CliWithDefinitions, FilterWritesTheSixteenCoefficients) {
     r = run("filter " + file.string());
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("needs at least 22"), std::string::npos) << r.err;
-    std::filesystem::remove(file);
 }
 
 TEST_F(CliWithDefinitions, NamesNeedDefinitionsInTheCurrentFolder) {

@@ -13,6 +13,7 @@
 #include "firmware/FirmwareImage.h"
 #include "firmware/ImageWriter.h"
 #include "firmware/TErr.h"
+#include "support/TempDir.h"
 
 namespace vindelor::firmware {
 namespace {
@@ -41,27 +42,7 @@ std::string ReadError(FirmwareImage& image, const Bytes& file) {
     return "";
 }
 
-// A temporary folder that goes away with the test.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vindelor-fw-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string File(const std::string& name, const Bytes& bytes) const {
-        const std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return p;
-    }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using testing::TempDir;
 
 TEST(TErr, IsACopyableStandardExceptionLikeTheSerialError) {
     static_assert(std::is_base_of_v<std::exception, TErr>);
@@ -290,7 +271,7 @@ TEST(ReadImage, ReadsAFileFromDisk) {
     w.AddHeader({.LoaderMode = 2, .HardwareCode = 0, .HeaderWord = 0, .Description = "disk"})
         .AddFlash(0, Bytes(300, 1));
     FirmwareImage image;
-    image.ReadImage(dir.File("a.vxf", w.Bytes()));
+    image.ReadImage(dir.write("a.vxf", w.Bytes()));
     EXPECT_EQ(image.Description, "disk");
     EXPECT_EQ(image.FlashRecordCount, 1);
 }
@@ -299,7 +280,7 @@ class UnreadableImage : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UnreadableImage, IsErrorReadingTheFileAndEmptiesTheList) {
     TempDir dir;
-    const std::string path = dir.Path() + GetParam();
+    const std::string path = dir.path().string() + GetParam();
     FirmwareImage image;
     image.ReadImageData(EncodeImageRecord(kFlashRecord, 0, Bytes{1}));
     ASSERT_EQ(image.FlashRecordCount, 1);

@@ -15,6 +15,7 @@
 
 #include "firmware/HexFile.h"
 #include "serial/TSerErr.h"
+#include "support/TempDir.h"
 
 namespace vindelor::firmware {
 namespace {
@@ -336,20 +337,10 @@ INSTANTIATE_TEST_SUITE_P(
 // without records and faults far into a file behave as they do in one block of text.
 class HexFileInPieces : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vindelor-hex-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string Write(const std::string& text) const {
-        const std::string path = dir_ + "/f.hex";
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
+    std::string Write(const std::string& text) const { return dir_.write("f.hex", text); }
 
   private:
-    std::string dir_;
+    testing::TempDir dir_;
 };
 
 // 255 data bytes at 0x0100, the longest record there is.

@@ -12,6 +12,7 @@
 
 #include "program/ProgramText.h"
 #include "program/TVarpCode.h"
+#include "support/TempDir.h"
 
 namespace vindelor::program {
 namespace {
@@ -20,18 +21,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 class ProgramTextTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varptext-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        log_ = (dir_ / "VarpWare.Log").string();
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     Bytes Assemble(std::string_view text) { return AssembleProgram(ParseProgramText(text), log_); }
 
-    std::filesystem::path dir_;
-    std::string log_;
+    testing::TempDir tmp_;
+    const std::filesystem::path& dir_ = tmp_.path();
+    const std::string log_ = tmp_.file("VarpWare.Log");
 };
 
 TEST_F(ProgramTextTest, SampleFileAssemblesToTheSampleImage) {

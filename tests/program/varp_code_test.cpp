@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "program/TVarpCode.h"
+#include "program/VarpModule.h"
 #include "program/VarpError.h"
+#include "support/TempDir.h"
 
 namespace vindelor::program {
 namespace {
@@ -21,21 +23,14 @@ using Bytes = std::vector<std::uint8_t>;
 // A fresh folder per test for the encoder's log.
 class VarpCodeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varpcode-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        log_ = (dir_ / "VarpWare.Log").string();
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     std::string ReadLog() const {
         std::ifstream in(log_, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    std::filesystem::path dir_;
-    std::string log_;
+    testing::TempDir tmp_;
+    const std::filesystem::path& dir_ = tmp_.path();
+    const std::string log_ = tmp_.file("VarpWare.Log");
 };
 
 std::string Lines(std::initializer_list<const char*> lines) {
@@ -44,19 +39,9 @@ std::string Lines(std::initializer_list<const char*> lines) {
     return out;
 }
 
-void AddSample(TVarpCode& code) {
-    code.AddTestInput(0, 2, 5);
-    code.AddJump(0, 1, 1);
-    code.AddOutputAction(0, 1, 2);
-    code.AddTestInput(1, 2, 4);
-    code.AddJump(0, 1, 0);
-    code.AddOutputAction(0, 0, 2);
-    code.AddJump(0, 0, 0);
-}
-
 TEST_F(VarpCodeTest, SampleProgramIsEncodedWithLongJumpsBeforeOptimising) {
     TVarpCode code(1000, log_);
-    AddSample(code);
+    AddSampleProgram(code);
     EXPECT_EQ(code.GetSize(), 17);
     EXPECT_EQ(code.GetCode(), (Bytes {0x05, 0x35, 0x63, 0x00, 0x00, 0x08, 0x11, 0x05, 0x34, 0x63, 0x00, 0x00,
                                       0x08, 0x01, 0x61, 0x00, 0x00}));
@@ -68,7 +53,7 @@ TEST_F(VarpCodeTest, SampleProgramIsEncodedWithLongJumpsBeforeOptimising) {
 
 TEST_F(VarpCodeTest, SampleProgramIsShortenedToFourteenBytes) {
     TVarpCode code(1000, log_);
-    AddSample(code);
+    AddSampleProgram(code);
     code.Optimise();
     EXPECT_EQ(code.GetSize(), 14);
     EXPECT_EQ(code.GetCode(),
@@ -78,7 +63,7 @@ TEST_F(VarpCodeTest, SampleProgramIsShortenedToFourteenBytes) {
 TEST_F(VarpCodeTest, SampleProgramLogsEveryStep) {
     {
         TVarpCode code(1000, log_);
-        AddSample(code);
+        AddSampleProgram(code);
         code.Optimise();
     }
     const std::string dumpBefore = Lines({

@@ -14,6 +14,7 @@
 #include "program/TVarpCode.h"
 #include "program/VarpError.h"
 #include "program/VarpModule.h"
+#include "support/TempDir.h"
 
 namespace vindelor::program {
 namespace {
@@ -186,23 +187,11 @@ TEST(Chunking, LengthBytesAndIndexesAtTheEdges) {
 
 class WriteProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varpwrite-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        log_ = (dir_ / "VarpWare.Log").string();
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string WriteFile(const std::string& name, const Bytes& bytes) { return tmp_.write(name, bytes); }
 
-    std::string WriteFile(const std::string& name, const Bytes& bytes) {
-        const std::string path = (dir_ / name).string();
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-    std::filesystem::path dir_;
-    std::string log_;
+    testing::TempDir tmp_;
+    const std::filesystem::path& dir_ = tmp_.path();
+    const std::string log_ = tmp_.file("VarpWare.Log");
     Bytes sent_;
     protocol::Sender sender_ = protocol::Sender::Capture(sent_, kAddress);
     int pauses_ = 0;

@@ -1,12 +1,12 @@
 #include "registers/FilterLoader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "support/RecordingNotifier.h"
+#include "support/TempDir.h"
 
 namespace vindelor::registers {
 namespace {
@@ -50,10 +50,6 @@ Definitions FilterDefinitions(bool withKvb = true) {
 
 class FilterFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        path = std::filesystem::temp_directory_path() / ("vindelor-filter-" + std::to_string(::getpid()) + ".bin");
-    }
-    void TearDown() override { std::filesystem::remove(path); }
     void write(const std::vector<std::int32_t>& values) {
         std::ofstream out(path, std::ios::binary);
         for (std::int32_t v : values)
@@ -66,7 +62,8 @@ protected:
             out.emplace_back(sent[i + 5], static_cast<std::int16_t>(sent[i + 9] | sent[i + 11] << 8));
         return out;
     }
-    std::filesystem::path path;
+    testing::TempDir tmp;
+    const std::filesystem::path path = tmp.path() / "filter.bin";
     Bytes sent;
     protocol::Sender sender = protocol::Sender::Capture(sent, 255);
     testing::RecordingNotifier boxes;

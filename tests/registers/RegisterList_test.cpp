@@ -1,13 +1,13 @@
 #include "registers/RegisterList.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "registers/ValueType.h"
 #include "support/RecordingNotifier.h"
+#include "support/TempDir.h"
 
 namespace vindelor::registers {
 namespace {
@@ -41,9 +41,6 @@ struct TestHost : RegisterListHost {
 class RegisterListTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() / ("vindelor-regs-" + std::to_string(::getpid()) + "-" +
-                                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
         write("tambrel.dat",
               "REGA             1  1\n"      // 1
               "SAMPLE1          1  2\n"      // 2: selectors 2..5
@@ -61,10 +58,10 @@ protected:
         list.folder = dir.string();
         list.reload();
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    void write(const std::string& name, const std::string& text) { std::ofstream(dir / name) << text; }
+    void write(const std::string& name, const std::string& text) { tmp.write(name, text); }
 
-    std::filesystem::path dir;
+    testing::TempDir tmp;
+    const std::filesystem::path& dir = tmp.path();
     TestHost host;
     RegisterList list {host};
 };

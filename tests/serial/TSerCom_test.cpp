@@ -11,6 +11,7 @@
 #include "serial/PortNames.h"
 #include "sim/Pty.h"
 #include "support/SimFixture.h"
+#include "support/TempDir.h"
 
 namespace vindelor::serial {
 namespace {
@@ -158,16 +159,10 @@ TEST(SerialPort, ConstructionSetsTheLineAndRingState) {
 // Port numbers resolve through the port folder first, then to the fixed device names.
 class PortNumbers : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() / ("vindelor-ports-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder);
-        ::setenv("VINDELOR_PORT_DIR", folder.c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("VINDELOR_PORT_DIR");
-        std::filesystem::remove_all(folder);
-    }
-    std::filesystem::path folder;
+    void SetUp() override { ::setenv("VINDELOR_PORT_DIR", folder.c_str(), 1); }
+    void TearDown() override { ::unsetenv("VINDELOR_PORT_DIR"); }
+    testing::TempDir tmp;
+    const std::filesystem::path& folder = tmp.path();
 };
 
 TEST_F(PortNumbers, MapToTheFixedDevicesWithoutALink) {
