@@ -1,7 +1,6 @@
 #include "app/GuardedApplication.h"
 
-#include "firmware/TErr.h"
-#include "serial/TSerErr.h"
+#include "util/CodedError.h"
 
 namespace vindelor::app {
 
@@ -16,8 +15,8 @@ std::string WithDetail(const char* text, const char* detail) {
 }  // namespace
 
 std::string ErrorReportText(const std::exception& e) {
-    if (const auto* s = dynamic_cast<const serial::TSerErr*>(&e)) return WithDetail(s->Text, s->Detail);
-    if (const auto* f = dynamic_cast<const firmware::TErr*>(&e)) return WithDetail(f->Text, f->Detail);
+    // The serial layer's and the firmware layer's errors alike.
+    if (const auto* coded = dynamic_cast<const util::CodedError*>(&e)) return WithDetail(coded->Text, coded->Detail);
     return e.what();
 }
 
