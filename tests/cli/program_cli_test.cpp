@@ -116,14 +116,8 @@ TEST_F(CliProgram, UsageErrorsAreStatusTwo) {
     EXPECT_EQ(Run("program list").status, 2);
 }
 
-class CliProgramWrite : public testing::SimFixture {
+class CliProgramWrite : public testing::CliSimFixture {
 protected:
-    void SetUp() override {
-        SimFixture::SetUp();
-        port.reset();  // the CLI opens the device itself
-    }
-    std::string portArg() const { return "--port " + sim->slavePath(); }
-
     testing::TempDir tmp;
     const std::filesystem::path& dir = tmp.path();
 };

@@ -16,14 +16,7 @@ using testing::CliRun;
 using testing::RunCli;
 using namespace std::chrono_literals;
 
-class CliRegisters : public testing::SimFixture {
-protected:
-    void SetUp() override {
-        SimFixture::SetUp();
-        port.reset();  // the CLI opens the device itself
-    }
-    std::string portArg() const { return "--port " + sim->slavePath(); }
-};
+class CliRegisters : public testing::CliSimFixture {};
 
 TEST_F(CliRegisters, ReadPrintsTheValue) {
     device->setValue(32, 4660);

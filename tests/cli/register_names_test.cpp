@@ -15,16 +15,15 @@ namespace {
 
 using testing::CliRun;
 
-class CliWithDefinitions : public testing::SimFixture {
+class CliWithDefinitions : public testing::CliSimFixture {
 protected:
     void SetUp() override {
-        SimFixture::SetUp();
-        port.reset();  // the CLI opens the device itself
+        CliSimFixture::SetUp();
         ASSERT_EQ(sim::ConfigureAsMotor(*device, registers::VX20_95, defs()), "");
     }
     static std::string defs() { return std::string(VINDELOR_SOURCE_DIR) + "/defs"; }
     CliRun run(const std::string& args) {
-        return testing::RunCli("--port " + sim->slavePath() + " " + args, "cd " + defs() + " &&");
+        return testing::RunCli(portArg() + " " + args, "cd " + defs() + " &&");
     }
 };
 

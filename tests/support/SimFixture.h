@@ -80,4 +80,14 @@ protected:
     std::unique_ptr<protocol::RecvThread> thread;
 };
 
+// The simulated device for tests that run vindelor-cli, which opens the port itself.
+class CliSimFixture : public SimFixture {
+protected:
+    void SetUp() override {
+        SimFixture::SetUp();
+        port.reset();
+    }
+    std::string portArg() const { return "--port " + sim->slavePath(); }
+};
+
 }  // namespace vindelor::testing
