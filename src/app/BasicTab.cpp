@@ -1,5 +1,7 @@
 #include "app/BasicTab.h"
 
+#include "app/PortBusy.h"
+
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -69,6 +71,7 @@ void BasicTab::buildControls() {
 
     lbParams = new QListWidget;
     lbParams->setObjectName(QStringLiteral("lbParams"));
+    MarkAsSender(lbParams);
     lbParams->setFont(fixed);
     lbParams->setSelectionMode(QAbstractItemView::SingleSelection);
     lbParams->setUniformItemSizes(true);

@@ -1,6 +1,7 @@
 #include "app/Winbinform.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QVBoxLayout>
@@ -322,6 +324,29 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
         static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
         guarded([this] { Label4Click(); });
     return QWidget::eventFilter(watched, e);
+}
+
+void TfrmMain::beginPortOperation(std::function<void()> cancel) { portOperations_.push_back(std::move(cancel)); }
+
+void TfrmMain::endPortOperation() {
+    if (!portOperations_.empty()) portOperations_.pop_back();
+    if (portOperations_.empty() && closeWhenIdle_) {
+        closeWhenIdle_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* e) {
+    if (portBusy()) {
+        // The operation that owns the port ends first (its cancel makes it quick); the window
+        // closes after it, so nothing is left half-done on the device or on the disk.
+        e->ignore();
+        closeWhenIdle_ = true;
+        for (const auto& cancel : portOperations_)
+            if (cancel) cancel();
+        return;
+    }
+    QWidget::closeEvent(e);
 }
 
 void TfrmMain::stopReceiveThread() {

@@ -3,9 +3,11 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/QtMessageSink.h"
 #include "app/SettingsStore.h"
@@ -67,6 +69,12 @@ public:
     // Reads every register of the list once (the demo fills its list this way).
     void readAllRegisters();
 
+    // Kept by PortBusy: while an operation owns the port, a close request runs its cancel
+    // and the window closes when the last operation has ended.
+    void beginPortOperation(std::function<void()> cancel);
+    void endPortOperation();
+    bool portBusy() const { return !portOperations_.empty(); }
+
     // The handler of every message from a worker thread, on the window thread.
     void handleMessage(const protocol::Message& message);
 
@@ -106,6 +114,7 @@ public:
 
 protected:
     bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
@@ -139,6 +148,8 @@ private:
     QtMessageSink sink_;
     std::unique_ptr<serial::TSerCom> port_;
     std::unique_ptr<protocol::RecvThread> thread_;
+    std::vector<std::function<void()>> portOperations_;  // the cancel of each running one
+    bool closeWhenIdle_ = false;
     int versionClicks_ = 0;
     bool created_ = false;
 };

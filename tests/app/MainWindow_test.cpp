@@ -2,6 +2,19 @@
 // mode, replacing the port, the port box, and reloading the definitions.
 #include "WindowFixture.h"
 
+#include <QThread>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "app/PortBusy.h"
+#include "app/PortJob.h"
+
+using vindelor::app::PortBusy;
+using vindelor::app::PostToWindow;
+using vindelor::app::RunPortJob;
+
 class MainWindowTest : public WindowFixture {
     Q_OBJECT
 
@@ -277,6 +290,60 @@ private slots:
         emit w.ComboBox1->activated(0);
         QCOMPARE(boxes_.boxes.size(), 2 * once);
         QVERIFY(QDir::setCurrent(back));
+    }
+
+    void anOperationOnThePortDisablesTheOtherSendersUntilItEnds() {
+        TfrmMain& w = open();
+        QPushButton* stop = tab().btnReset;       // stands for the operation's own Stop button
+        QPushButton* other = tab().btnWriteToFlash;
+        tab().btnClearSample->setEnabled(false);  // disabled before: stays disabled after
+        {
+            PortBusy busy(w, {stop});
+            QVERIFY(!other->isEnabled());
+            QVERIFY(!tab().lbParams->isEnabled());
+            QVERIFY(!w.cbComPort->isEnabled());
+            QVERIFY(!w.cbBaudrate->isEnabled());
+            QVERIFY(!w.stPingModule->isEnabled());
+            QVERIFY(stop->isEnabled());
+            QVERIFY(w.portBusy());
+        }
+        QVERIFY(!w.portBusy());
+        QVERIFY(other->isEnabled());
+        QVERIFY(tab().lbParams->isEnabled());
+        QVERIFY(w.cbComPort->isEnabled());
+        QVERIFY(!tab().btnClearSample->isEnabled());
+    }
+
+    void closingDuringAnOperationCancelsItAndClosesWhenItHasEnded() {
+        TfrmMain& w = open();
+        bool cancelled = false;
+        auto busy = std::make_unique<PortBusy>(w, std::initializer_list<QWidget*> {}, [&] { cancelled = true; });
+        w.close();
+        QVERIFY(cancelled);
+        QVERIFY(w.isVisible());
+        busy.reset();
+        QTRY_VERIFY(!w.isVisible());
+    }
+
+    void aPortJobRunsOffTheWindowThreadWhileTheWindowKeepsHandlingEvents() {
+        TfrmMain& w = open();
+        std::atomic<bool> release {false};
+        bool ranOnWorker = false;
+        bool windowHandledEvents = false;
+        QTimer::singleShot(0, &w, [&] {
+            windowHandledEvents = true;
+            release = true;
+        });
+        RunPortJob([&] {
+            ranOnWorker = QThread::currentThread() != w.thread();
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            PostToWindow(&w, [&] { w.meSend->setPlainText(QStringLiteral("from the job")); });
+        });
+        QVERIFY(ranOnWorker);
+        QVERIFY(windowHandledEvents);
+        QTRY_COMPARE(w.meSend->toPlainText(), QStringLiteral("from the job"));
+
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, RunPortJob([] { throw std::runtime_error("gone"); }));
     }
 
     void thePortBoxNamesTheDeviceOfEveryNumber() {
