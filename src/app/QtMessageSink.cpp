@@ -1,5 +1,7 @@
 #include "app/QtMessageSink.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 
 #include <memory>
@@ -74,6 +76,14 @@ void QtMessageSink::send(const protocol::Message& message) {
     std::unique_lock lock(mutex_);
     handled_.wait(lock, [&] { return pending->done || stopping_; });
     if (!pending->done) pending->dropped = true;
+}
+
+void QtMessageSink::deliverPending() {
+    QObject* receiver = receiver_.data();
+    if (!receiver || QThread::currentThread() != receiver->thread()) return;
+    // Queued calls are meta-call events: sending those of the receiver handles posted and sent
+    // messages alike, in the order they came.
+    QCoreApplication::sendPostedEvents(receiver, QEvent::MetaCall);
 }
 
 void QtMessageSink::stopWorkers(bool on) {

@@ -29,6 +29,9 @@ public:
 
     void post(int number, std::int64_t wParam, std::int64_t lParam) override;
     void send(const protocol::Message& message) override;
+    // On the window thread: handles every message queued for the receiver so far, in order,
+    // so a worker blocked in send() goes on while the window waits for it (a pause).
+    void deliverPending() override;
 
     // While on, send() does not wait (and drops its message); used around stopping a worker.
     void stopWorkers(bool on);

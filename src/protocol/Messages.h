@@ -42,6 +42,10 @@ public:
     virtual ~MessageSink() = default;
     virtual void post(int number, std::int64_t wParam, std::int64_t lParam) = 0;
     virtual void send(const Message& message) = 0;
+    // Called on a thread that waits for a worker which may be blocked in send(): when the
+    // calling thread is the one that handles the messages, it handles what is waiting (in
+    // order, posted ones included); otherwise nothing happens.
+    virtual void deliverPending() {}
 };
 
 }  // namespace vindelor::protocol

@@ -32,15 +32,33 @@ RecvThread::~RecvThread() { Stop(); }
 
 void RecvThread::Pause() {
     pauseRequest_ = true;
-    WaitUntilSuspended();
+    port_->WakeReader();
+    WaitUntilSuspended([this] { window_->deliverPending(); });
     pauseRequest_ = false;
 }
 
-void RecvThread::Echo(int b) { window_->post(MsgReceivedByte, b, 0); }
+void RecvThread::WakeForTerminate() { port_->WakeReader(); }
 
-int RecvThread::IdleRead(int waitMs) {
-    const int b = waitMs > 0 ? port_->ReadByteWithin(static_cast<std::uint32_t>(waitMs))
-                             : port_->ReadByte();
+void RecvThread::WindowLink::post(int number, std::int64_t wParam, std::int64_t lParam) {
+    owner_.window_->post(number, wParam, lParam);
+}
+
+void RecvThread::WindowLink::send(const Message& message) {
+    struct OwnerWait {
+        explicit OwnerWait(RecvThread& t) : thread(t) { thread.BeginOwnerWait(); }
+        ~OwnerWait() { thread.EndOwnerWait(); }
+        RecvThread& thread;
+    } wait(owner_);
+    owner_.window_->send(message);
+}
+
+void RecvThread::Echo(int b) { link_.post(MsgReceivedByte, b, 0); }
+
+int RecvThread::IdleRead(int waitMs, bool betweenFrames) {
+    const auto ms = static_cast<std::uint32_t>(waitMs);
+    const int b = waitMs <= 0       ? port_->ReadByte()
+                  : betweenFrames ? port_->ReadByteOrWake(ms)
+                                  : port_->ReadByteWithin(ms);
     if (b >= 0) {
         const std::int64_t second =
             std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count();
@@ -92,7 +110,7 @@ void RecvThread::Execute() {
             pending = -1;
         } else {
             try {
-                candidate = IdleRead(kRecvPollMs);
+                candidate = IdleRead(kRecvPollMs, true);
             } catch (const serial::TSerErr&) {
                 return;  // the port is gone; the next port replacement starts a new thread
             }
@@ -125,7 +143,7 @@ void RecvThread::Execute() {
 
 void RecvThread::Decode(int letter) {
     if (letter == 'f') {
-        if (download_) download_(*port_, *window_, LoadFpga.load());
+        if (download_) download_(*port_, link_, LoadFpga.load());
         return;
     }
     switch (letter) {
@@ -147,7 +165,7 @@ void RecvThread::Decode(int letter) {
             for (int i = 0; i < n; ++i)
                 value += static_cast<std::uint32_t>(ReadPair()) << (8 * (i % 4));
             ReadTrailer();
-            window_->post(MsgRegisterValue, reg, value);
+            link_.post(MsgRegisterValue, reg, value);
             return;
         }
         case '[': {
@@ -161,13 +179,13 @@ void RecvThread::Decode(int letter) {
             m.number = MsgModuleRegister;
             m.wParam = reg;
             m.lParam = value;
-            window_->send(m);
+            link_.send(m);
             return;
         }
         case '0': {
             ReadPayload(kDebugInfoBytes, payload.data());
             ReadTrailer();
-            window_->send({MsgDebugInfo, 0, 0, {payload.data(), kDebugInfoBytes}, {}});
+            link_.send({MsgDebugInfo, 0, 0, {payload.data(), kDebugInfoBytes}, {}});
             return;
         }
         default:
@@ -190,7 +208,7 @@ void RecvThread::Decode(int letter) {
     ReadTrailer();
     // The module status always goes out as its whole zero-filled block.
     const std::size_t size = letter == 'X' ? kModuleStatusBytes : static_cast<std::size_t>(n);
-    window_->send({number, n, 0, {payload.data(), size}, {}});
+    link_.send({number, n, 0, {payload.data(), size}, {}});
 }
 
 }  // namespace vindelor::protocol

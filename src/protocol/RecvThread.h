@@ -33,18 +33,34 @@ public:
 
     // Sets the pause request and waits until the thread has parked at the top of its loop
     // (a frame in progress is finished or abandoned first). Returns at once if the thread has
-    // ended. The caller owns the port until Resume().
+    // ended. The caller owns the port until Resume(). Called on the window thread, it hands
+    // the window a reply the thread is delivering meanwhile, so neither waits for the other.
     void Pause();
 
     std::atomic<bool> LoadFpga {false};
 
 protected:
     void Execute() override;
+    void WakeForTerminate() override;
 
 private:
+    // The window as the thread (and the download it runs) sees it: a send marks the thread
+    // as waiting for the window, which Pause() then serves.
+    class WindowLink : public MessageSink {
+    public:
+        explicit WindowLink(RecvThread& owner) : owner_(owner) {}
+        void post(int number, std::int64_t wParam, std::int64_t lParam) override;
+        void send(const Message& message) override;
+
+    private:
+        RecvThread& owner_;
+    };
+
     // Decodes one frame after its three letters; throws TSerErr when it breaks.
     void Decode(int letter);
-    int IdleRead(int waitMs);
+    // Reads a byte within waitMs (-1 when none came); the wait between frames ends early on a
+    // stop or pause request.
+    int IdleRead(int waitMs, bool betweenFrames = false);
     int ReadExpected(int expected);
     int ReadPair();
     void ReadPayload(int count, std::uint8_t* out);
@@ -53,6 +69,7 @@ private:
 
     serial::TSerCom* port_;
     MessageSink* window_;
+    WindowLink link_ {*this};
     DownloadHook download_;
     std::atomic<bool> pauseRequest_ {false};
     std::int64_t echoSecond_ = -1;

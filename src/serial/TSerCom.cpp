@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -68,14 +69,18 @@ TSerCom::TSerCom(int portNumber, int baudRate, int bufferSize)
       BaudRate(static_cast<std::uint32_t>(baudRate)),
       BufferSize(static_cast<std::uint32_t>(bufferSize)),
       ReceiveRing(new std::uint8_t[kRingSize]()),
-      TransmitRing(new std::uint8_t[kRingSize]()) {}
+      TransmitRing(new std::uint8_t[kRingSize]()),
+      wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TSerCom::TSerCom(std::string devicePath, int baudRate, int bufferSize)
     : TSerCom(0, baudRate, bufferSize) {
     devicePath_ = std::move(devicePath);
 }
 
-TSerCom::~TSerCom() { Close(); }
+TSerCom::~TSerCom() {
+    Close();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
 
 std::string TSerCom::ResolvedDevicePath() const {
     return devicePath_.empty() ? DevicePathForPort(PortNumber) : devicePath_;
@@ -127,6 +132,7 @@ void TSerCom::Open() {
 
     // A fresh port starts with empty queues: bytes sent before the open are not a reply.
     ::tcflush(fd, TCIOFLUSH);
+    DropReadBuffer();
     IsOpen = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(kSettleAfterOpenMs));
     ReceiveCount = 0;
@@ -142,6 +148,10 @@ void TSerCom::ApplyConfiguration() {
     if (::tcgetattr(Handle, &tio) != 0 || !BaudConstant(BaudRate, speed))
         throw TSerErr(TSerErr::Open, "Error setting port parameters (SetCommState)");
     ::cfmakeraw(&tio);
+    // cfmakeraw leaves software flow control on input (IXOFF) and a few other input flags as
+    // they were: the driver would then insert or swallow XON/XOFF bytes in binary traffic.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | IGNBRK | BRKINT | IGNPAR | PARMRK |
+                                          INPCK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IMAXBEL);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
     tio.c_cc[VMIN] = 0;
@@ -161,11 +171,16 @@ void TSerCom::ApplyConfiguration() {
 }
 
 void TSerCom::Close() {
-    if (IsOpen || Handle >= 0) {
-        if (Handle >= 0) ::close(Handle);
+    if (Handle >= 0) {
+        // The exclusive flag belongs to the terminal, not to this descriptor: left set, it
+        // would keep every later open by a normal user out while any other descriptor of the
+        // terminal stays open.
+        ::ioctl(Handle, TIOCNXCL);
+        ::close(Handle);
         Handle = -1;
     }
     IsOpen = false;
+    DropReadBuffer();
 }
 
 void TSerCom::SetBaudRate(int rate) {
@@ -173,51 +188,70 @@ void TSerCom::SetBaudRate(int rate) {
     if (IsOpen) ApplyConfiguration();
 }
 
-bool TSerCom::WaitReadable(int ms) {
-    pollfd pfd {Handle, POLLIN, 0};
+TSerCom::Waited TSerCom::WaitReadable(int ms, bool wakeable) {
+    pollfd pfd[2] = {{Handle, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const nfds_t count = wakeable && wakeFd_ >= 0 ? 2 : 1;
     for (;;) {
-        int r = ::poll(&pfd, 1, ms);
+        int r = ::poll(pfd, count, ms);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) throw TSerErr(TSerErr::Io, "Error reading port");
+        if (count == 2 && (pfd[1].revents & POLLIN)) {
+            std::uint64_t wakes = 0;
+            [[maybe_unused]] auto n = ::read(wakeFd_, &wakes, sizeof wakes);
+            return Waited::Woken;
+        }
         // A hang-up or error counts as "readable": the read that follows reports it.
-        return r > 0;
+        return r > 0 ? Waited::Readable : Waited::TimedOut;
     }
 }
 
+void TSerCom::WakeReader() {
+    if (wakeFd_ < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+}
+
 int TSerCom::ReadByte() {
+    if (readPos_ < readLen_) return readBuffer_[readPos_++];
     if (!IsOpen) throw TSerErr(TSerErr::Io, "Error reading port");
+    // One read takes whatever the driver holds; the bytes are handed out from the buffer.
+    ssize_t n;
+    do {
+        n = ::read(Handle, readBuffer_.data(), readBuffer_.size());
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        readPos_ = 1;
+        readLen_ = static_cast<std::size_t>(n);
+        return readBuffer_[0];
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
+    if (n < 0) throw TSerErr(TSerErr::Io, "Error reading port");
+    // With no minimum count a terminal read returns nothing both when the queue is empty and
+    // when the line hung up (unplugged adapter, closed pseudo-terminal): ask which.
     pollfd pfd {Handle, POLLIN, 0};
     int r;
     do {
         r = ::poll(&pfd, 1, 0);
     } while (r < 0 && errno == EINTR);
-    if (r < 0 || (pfd.revents & (POLLERR | POLLNVAL)))
+    if (r < 0 || (pfd.revents & (POLLERR | POLLNVAL | POLLHUP)))
         throw TSerErr(TSerErr::Io, "Error reading port");
-    if (!(pfd.revents & POLLIN)) {
-        // A hung-up line (unplugged adapter, closed pseudo-terminal) is an error, not "no byte".
-        if (pfd.revents & POLLHUP) throw TSerErr(TSerErr::Io, "Error reading port");
-        return -1;
-    }
-    std::uint8_t b = 0;
-    ssize_t n;
-    do {
-        n = ::read(Handle, &b, 1);
-    } while (n < 0 && errno == EINTR);
-    if (n == 1) return b;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
-    throw TSerErr(TSerErr::Io, "Error reading port");
+    return -1;
 }
 
-int TSerCom::ReadByteWithin(std::uint32_t ms) {
+int TSerCom::ReadWithin(std::uint32_t ms, bool wakeable) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         int r = ReadByte();
         if (r >= 0) return r;
         int left = RemainingMs(deadline);
         if (left <= 0) return -1;
-        WaitReadable(left);
+        if (WaitReadable(left, wakeable) == Waited::Woken) return -1;
     }
 }
+
+int TSerCom::ReadByteWithin(std::uint32_t ms) { return ReadWithin(ms, false); }
+
+int TSerCom::ReadByteOrWake(std::uint32_t ms) { return ReadWithin(ms, true); }
 
 int TSerCom::WaitByte(std::uint32_t ms) {
     int r = ReadByteWithin(ms);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,6 +44,11 @@ public:
     // Like WaitByte but returns -1 instead of throwing when the time passes without a byte.
     // Port errors (a hang-up included) still throw.
     int ReadByteWithin(std::uint32_t ms);
+    // Like ReadByteWithin, but WakeReader() from another thread ends the wait at once with -1
+    // (the idle wait of the receive thread, so a stop or pause never waits out the poll).
+    int ReadByteOrWake(std::uint32_t ms);
+    // Ends the current or the next ReadByteOrWake wait. Safe from any thread.
+    void WakeReader();
 
     void SendChar(std::uint8_t b);
     void SendString(const std::uint8_t* p, int count);
@@ -76,11 +82,22 @@ public:
     std::uint32_t TransmitReadIndex = 0;
 
 private:
+    // Bytes are read from the driver in chunks of up to this many and handed out one by one.
+    static constexpr std::size_t kReadChunk = 256;
+
     void ApplyConfiguration();
-    // Waits up to ms for the port to become readable; false on time-out. Throws on port errors.
-    bool WaitReadable(int ms);
+    enum class Waited { Readable, TimedOut, Woken };
+    // Waits up to ms for the port (or, when wakeable, a wake-up) to become readable. Throws on
+    // port errors.
+    Waited WaitReadable(int ms, bool wakeable = false);
+    int ReadWithin(std::uint32_t ms, bool wakeable);
+    void DropReadBuffer() { readPos_ = readLen_ = 0; }
 
     std::string devicePath_;
+    int wakeFd_ = -1;  // eventfd written by WakeReader
+    std::array<std::uint8_t, kReadChunk> readBuffer_ {};
+    std::size_t readPos_ = 0;
+    std::size_t readLen_ = 0;
 };
 
 }  // namespace vindelor::serial

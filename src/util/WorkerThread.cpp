@@ -14,9 +14,12 @@ void WorkerThread::Run() {
 }
 
 void WorkerThread::Terminate() {
-    std::lock_guard lock(mutex_);
-    terminated_ = true;
-    changed_.notify_all();
+    {
+        std::lock_guard lock(mutex_);
+        terminated_ = true;
+        changed_.notify_all();
+    }
+    WakeForTerminate();
 }
 
 bool WorkerThread::Terminated() const {
@@ -35,7 +38,12 @@ void WorkerThread::Stop() {
 
 void WorkerThread::Resume() {
     std::lock_guard lock(mutex_);
-    if (suspended_) resumeRequested_ = true;
+    if (suspended_) {
+        resumeRequested_ = true;
+        // Parked no more, even before the worker has woken: a pause right after this must wait
+        // for the worker to park again, not take the old state for the new one.
+        suspended_ = false;
+    }
     changed_.notify_all();
 }
 
@@ -44,10 +52,32 @@ bool WorkerThread::Finished() const {
     return finished_;
 }
 
-bool WorkerThread::WaitUntilSuspended() {
+bool WorkerThread::WaitUntilSuspended(const std::function<void()>& service) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return suspended_ || finished_ || !thread_.joinable(); });
-    return suspended_;
+    std::uint64_t serviced = 0;
+    for (;;) {
+        changed_.wait(lock, [&] {
+            return suspended_ || finished_ || !thread_.joinable() ||
+                   (service && ownerWaiting_ && ownerWaits_ != serviced);
+        });
+        if (suspended_ || finished_ || !thread_.joinable()) return suspended_;
+        serviced = ownerWaits_;
+        lock.unlock();
+        service();
+        lock.lock();
+    }
+}
+
+void WorkerThread::BeginOwnerWait() {
+    std::lock_guard lock(mutex_);
+    ownerWaiting_ = true;
+    ++ownerWaits_;
+    changed_.notify_all();
+}
+
+void WorkerThread::EndOwnerWait() {
+    std::lock_guard lock(mutex_);
+    ownerWaiting_ = false;
 }
 
 void WorkerThread::SuspendSelf() {
@@ -58,6 +88,7 @@ void WorkerThread::SuspendSelf() {
     changed_.wait(lock, [this] { return resumeRequested_ || terminated_; });
     suspended_ = false;
     resumeRequested_ = false;
+    changed_.notify_all();
 }
 
 }  // namespace vindelor::util

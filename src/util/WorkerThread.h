@@ -1,6 +1,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -27,18 +29,27 @@ public:
     // Terminate() and WaitFor().
     void Stop();
 
-    // Lets a thread parked in SuspendSelf() go on.
+    // Lets a thread parked in SuspendSelf() go on. From here on the thread no longer counts
+    // as parked, so a WaitUntilSuspended() that follows waits for it to park again.
     void Resume();
     // True once Execute() has returned.
     bool Finished() const;
-    // Blocks until the thread is parked in SuspendSelf() or has finished; true when parked.
-    bool WaitUntilSuspended();
+    // Blocks until the thread parks in SuspendSelf() after the last Resume(), or has finished;
+    // true when parked. While the worker waits for the calling thread (see BeginOwnerWait),
+    // `service` runs on the calling thread so that neither waits for the other for ever.
+    bool WaitUntilSuspended(const std::function<void()>& service = {});
 
 protected:
     void Start();
     virtual void Execute() = 0;
+    // Called by Terminate(), on the terminating thread: wakes whatever the loop waits on.
+    virtual void WakeForTerminate() {}
     // Parks the calling (worker) thread until Resume() or Terminate().
     void SuspendSelf();
+    // Bracket a call in which the worker waits for another thread (a message handed to the
+    // window thread), which may itself be waiting in WaitUntilSuspended().
+    void BeginOwnerWait();
+    void EndOwnerWait();
 
 private:
     void Run();
@@ -49,6 +60,8 @@ private:
     bool suspended_ = false;
     bool resumeRequested_ = false;
     bool finished_ = false;
+    bool ownerWaiting_ = false;
+    std::uint64_t ownerWaits_ = 0;  // owner waits begun so far
     std::thread thread_;
 };
 

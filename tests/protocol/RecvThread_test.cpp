@@ -255,6 +255,22 @@ TEST_F(Decoding, PauseLendsThePortAndResumeTakesItBack) {
     EXPECT_TRUE(value());
 }
 
+TEST_F(Decoding, APauseRightAfterAResumeWaitsForTheThreadToParkAgain) {
+    // Over and over: the port must be the caller's once Pause has returned, however soon after
+    // the Resume that let the thread go.
+    thread->Pause();
+    for (int trial = 0; trial < 200; ++trial) {
+        thread->Resume();
+        thread->Pause();
+        sim->inject({static_cast<std::uint8_t>(trial)});
+        ASSERT_EQ(port->WaitByte(1000), trial & 0xFF) << "trial " << trial;
+    }
+    // And the thread still answers to a Resume after all that.
+    thread->Resume();
+    sim->inject(kValueFrame);
+    EXPECT_TRUE(value());
+}
+
 TEST_F(Decoding, StoppingAPausedThreadDoesNotHang) {
     thread->Pause();
     thread->Stop();

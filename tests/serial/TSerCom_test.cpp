@@ -1,12 +1,18 @@
 #include "serial/TSerCom.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "serial/PortNames.h"
 #include "sim/Pty.h"
@@ -80,6 +86,73 @@ TEST_F(SerialOnPty, ReopenDiscardsBytesThatArrivedBefore) {
     std::this_thread::sleep_for(20ms);
     port->Open();
     EXPECT_EQ(port->ReadByte(), -1);
+}
+
+TEST_F(SerialOnPty, ClosingLeavesThePortFreeForTheNextOpener) {
+    // Another descriptor of the terminal stays open all the while (the simulator keeps one, as
+    // any other program holding the device may); the exclusive flag must not outlive our close.
+    port->Close();
+    const int fd = ::open(sim->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(fd);
+    port->Open();
+    EXPECT_TRUE(port->IsOpen);
+}
+
+TEST_F(SerialOnPty, OpeningClearsFlowControlAndInputProcessingLeftByOthers) {
+    port->Close();
+    const int fd = ::open(sim->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    termios tio {};
+    ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+    tio.c_iflag |= IXON | IXOFF | IXANY | ICRNL | ISTRIP | INPCK;
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &tio), 0);
+    ::close(fd);
+
+    port->Open();
+    ASSERT_EQ(::tcgetattr(port->Handle, &tio), 0);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP | INPCK), 0u);
+    // XON and XOFF go through as data both ways.
+    sim->inject({0x11, 0x13, 0x0D});
+    EXPECT_EQ(port->WaitByte(1000), 0x11);
+    EXPECT_EQ(port->WaitByte(1000), 0x13);
+    EXPECT_EQ(port->WaitByte(1000), 0x0D);
+}
+
+TEST_F(SerialOnPty, ALongBurstIsReadWholeAndInOrder) {
+    Bytes burst(1000);
+    for (std::size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<std::uint8_t>(i * 7);
+    sim->inject(burst);
+    for (std::size_t i = 0; i < burst.size(); ++i) ASSERT_EQ(port->WaitByte(1000), burst[i]) << i;
+    EXPECT_EQ(port->ReadByte(), -1);
+}
+
+TEST_F(SerialOnPty, AWakeEndsAnIdleWaitButNotAByteWait) {
+    std::thread waker([&] {
+        std::this_thread::sleep_for(50ms);
+        port->WakeReader();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port->ReadByteOrWake(20000), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    waker.join();
+    // A byte that waits is still read, wake or not.
+    sim->inject({0x5A});
+    port->WakeReader();
+    int b = port->ReadByteOrWake(1000);
+    if (b < 0) b = port->ReadByteOrWake(1000);
+    EXPECT_EQ(b, 0x5A);
+    // Ordinary waits ignore wake-ups: WaitByte still waits for its byte.
+    port->WakeReader();
+    std::thread late([&] {
+        std::this_thread::sleep_for(50ms);
+        sim->inject({0x33});
+    });
+    EXPECT_EQ(port->WaitByte(5000), 0x33);
+    late.join();
 }
 
 TEST_F(SerialOnPty, ASecondOpenerOfTheSamePortIsRefused) {
