@@ -61,12 +61,12 @@ TEST_F(CliDefinitionFolders, TheUsersFolderComesBeforeTheShippedOneAndTheCurrent
     std::ofstream(userDefs / "bitdefs.dat") << "";
     CliRun r = run("list");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "  1:USERREG                   0          Word   \n");
+    EXPECT_EQ(r.out, "  1:USERREG                   0          Integer\n");
     cwd.write("tambrel.dat", "HEREREG          1  1\n");
     cwd.write("bitdefs.dat", "");
     r = run("list");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "  1:HEREREG                   0          Word   \n");
+    EXPECT_EQ(r.out, "  1:HEREREG                   0          Integer\n");
 }
 
 TEST_F(CliDefinitionFolders, FoundNowhereTheErrorNamesEveryFolder) {
