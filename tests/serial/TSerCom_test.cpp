@@ -269,6 +269,17 @@ TEST(PortNames, ParseOnlyCOMAndANumber) {
     EXPECT_EQ(ParsePortName("COM1x"), std::nullopt);
 }
 
+TEST(SerialPort, APortWithoutPermissionNamesBothFixes) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root opens any file; CI runs this test again as an unprivileged user";
+    testing::TempDir tmp;
+    const std::string path = tmp.write("ttyLOCKED", "");
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    TSerCom port(path, 19200, 8000);
+    TSerErr e = Thrown([&] { port.Open(); });
+    EXPECT_STREQ(e.Text, "Error opening port");
+    EXPECT_EQ(std::string(e.Detail), OpenFailureDetail(path, EACCES));
+}
+
 // What the open failure tells the user to do, by the system's reason.
 TEST(SerialPort, AnOpenFailureSaysWhatToDoAboutIt) {
     struct Case {
