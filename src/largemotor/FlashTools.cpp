@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "firmware/HexFile.h"
 #include "largemotor/BootCommands.h"
 #include "serial/TSerErr.h"
+#include "util/SafeFile.h"
 
 namespace vindelor::largemotor {
 
@@ -107,6 +109,14 @@ std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
     }
     ctx.sleep(kSettleMs);
     return flash;
+}
+
+FlashReadOutcome ReadFlashToFile(const ToolContext& ctx, const std::string& path,
+                                 const std::function<void(std::uint32_t)>& progress) {
+    const auto flash = ReadFlash(ctx, progress);
+    if (!flash) return FlashReadOutcome::Cancelled;
+    if (std::string reason = util::WriteFileSafely(path, *flash); !reason.empty()) throw std::runtime_error(reason);
+    return FlashReadOutcome::Written;
 }
 
 std::vector<std::uint8_t> FlashFileImage(const std::vector<std::uint8_t>& fileBytes) {

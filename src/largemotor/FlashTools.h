@@ -54,6 +54,14 @@ private:
 std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
                                                    const std::function<void(std::uint32_t)>& progress = {});
 
+// "Read Flash" into a file (the tool's "flash.bin"): written through a temporary file only when
+// every block has arrived, so a failure or a cancel leaves an older file as it was. Throws
+// std::runtime_error with the reason when the file cannot be written.
+enum class FlashReadOutcome { Written, Cancelled };
+FlashReadOutcome ReadFlashToFile(const ToolContext& ctx, const std::string& path,
+                                 const std::function<void(std::uint32_t)>& progress = {});
+constexpr const char* kFlashReadFile = "flash.bin";
+
 // "Write Flash": the flash file zero-padded (or cut) to 4096 bytes, sent at 57600 baud after
 // 'D' (four answer bytes), 'F', 11 s and 'G', as 2048 pairs with a 1 ms pause after each.
 // False, with nothing sent, when the file cannot be read. Port failures throw TSerErr.
