@@ -24,14 +24,18 @@ std::vector<std::uint8_t> BootModeMotor::request() {
     sum_ = 0;
     verdict_ = -1;
     finished_ = false;
+    askedAt_ = Clock::now();
     // The request leaves at the request rate; the motor listens at the download rate from here.
     rate_ = kDownloadRate;
     return {'f', 'f', 'f'};
 }
 
-bool BootModeMotor::idle() const {
+bool BootModeMotor::shouldAsk() const {
     std::lock_guard lock(mutex_);
-    return state_ == State::Idle || state_ == State::Done;
+    if (finished_) return false;
+    const bool unanswered = state_ == State::FirmwareLength && word_.empty() &&
+                            Clock::now() - askedAt_ > std::chrono::milliseconds(kAskAgainMs);
+    return state_ == State::Idle || unanswered;
 }
 
 bool BootModeMotor::finished() const {

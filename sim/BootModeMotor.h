@@ -24,8 +24,10 @@ public:
 
     // Arms the download and returns the request bytes for the port to send.
     std::vector<std::uint8_t> request();
-    // True while no download is asked for or running.
-    bool idle() const;
+    // True when the motor would ask (again): no download has run through, and none is running
+    // (a request that nobody answered within kAskAgainMs counts as none).
+    bool shouldAsk() const;
+    static constexpr int kAskAgainMs = 500;
     // True once a download has run to the final byte.
     bool finished() const;
 
@@ -60,6 +62,7 @@ private:
     int startAnswer_ = 0;
     int verdict_ = -1;
     bool finished_ = false;
+    Clock::time_point askedAt_ {};
 };
 
 }  // namespace vindelor::sim

@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
                 pause();
                 continue;
             }
-            // A motor in boot mode asks again every second until a download has run through.
-            if (motor->idle() && !motor->finished()) port.inject(motor->request());
+            // A motor in boot mode asks every second until a download has run through.
+            if (motor->shouldAsk()) port.inject(motor->request());
             sleep(1);
         }
         if (!linkPath.empty()) std::remove(linkPath.c_str());

@@ -125,7 +125,8 @@ std::vector<std::uint8_t> FlashFileImage(const std::vector<std::uint8_t>& fileBy
     return image;
 }
 
-bool WriteFlash(const ToolContext& ctx, const std::string& flashFile) {
+bool WriteFlash(const ToolContext& ctx, const std::string& flashFile,
+                const std::function<void(std::size_t)>& progress) {
     std::vector<std::uint8_t> fileBytes;
     if (firmware::ReadFileBytes(flashFile, fileBytes) != 0) {
         PortLoan loan(ctx, false);
@@ -146,6 +147,7 @@ bool WriteFlash(const ToolContext& ctx, const std::string& flashFile) {
         ctx.port.SendChar(image[i]);
         ctx.port.SendChar(image[i + 1]);
         ctx.sleep(1);
+        if (progress && (i + 2) % 256 == 0) progress(i + 2);
     }
     ctx.sleep(kSettleMs);
     return true;

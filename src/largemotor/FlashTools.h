@@ -67,7 +67,9 @@ constexpr const char* kFlashReadFile = "flash.bin";
 // False, with nothing sent, when the file cannot be read. Port failures throw TSerErr.
 constexpr std::size_t kFlashFileImage = 4096;
 constexpr int kEraseWaitMs = 11000;
-bool WriteFlash(const ToolContext& ctx, const std::string& flashFile);
+// Progress: the image bytes sent so far, after every 256.
+bool WriteFlash(const ToolContext& ctx, const std::string& flashFile,
+                const std::function<void(std::size_t)>& progress = {});
 // The image WriteFlash sends for a file's bytes.
 std::vector<std::uint8_t> FlashFileImage(const std::vector<std::uint8_t>& fileBytes);
 
