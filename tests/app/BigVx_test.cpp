@@ -193,6 +193,45 @@ private slots:
         QCOMPARE(Boxes(boxes_), QStringList {QStringLiteral("warning|Error|Checksum error loading file")});
         QCOMPARE(motor->fpga(), (Bytes {1, 2}));
     }
+
+    void loadNcxBootloaderWritesTheFlashBootloaderAndGivesThePortBack() {
+        auto bootloader = std::make_shared<vindelor::sim::FlashBootloader>();
+        auto bootstrap = std::make_shared<vindelor::sim::Xc164Bootstrap>(bootloader);
+        plugIn(bootstrap);
+        TfrmMain& w = open();
+        vindelor::testing::TempDir files;
+        w.ncxBootPanel->edBooterFile->setText(
+            QString::fromStdString(files.write("booter.h86", vindelor::testing::HexText().data(0x100, Bytes(0x400, 0x5A)).text())));
+        panel().edFlashFile->setText(
+            QString::fromStdString(files.write("flash.h86", vindelor::testing::HexText().data(0x40, {9, 8, 7}).text())));
+        QTest::mouseClick(w.ncxBootPanel->btnLoadFirmware, Qt::LeftButton);
+        QVERIFY2(Boxes(boxes_).isEmpty(), qPrintable(Boxes(boxes_).join('\n')));
+        QCOMPARE(bootloader->flash()[0x40], std::uint8_t {9});
+        QVERIFY(w.receiving());
+        QCOMPARE(w.port()->GetBaudRate(), 19200u);
+
+        // A second time the bootstrap loader is no longer there to answer.
+        QTest::mouseClick(w.ncxBootPanel->btnLoadFirmware, Qt::LeftButton);
+        QCOMPARE(Boxes(boxes_), QStringList {QStringLiteral("warning|Error|Error writing bootloader\nError sending to boot loader")});
+        QVERIFY(w.receiving());
+    }
+
+    void sendBootloaderAndResetSendTheirBytes() {
+        auto bootstrap = std::make_shared<vindelor::sim::Xc164Bootstrap>(std::make_shared<vindelor::sim::FlashBootloader>());
+        plugIn(bootstrap);
+        TfrmMain& w = open();
+        vindelor::testing::TempDir files;
+        w.ncxBootPanel->edBooterFile->setText(
+            QString::fromStdString(files.write("booter.h86", vindelor::testing::HexText().data(0x2C, Bytes(2004, 0x11)).text())));
+        w.ncxBootPanel->sleep = [](int) {};
+        QTest::mouseClick(w.ncxBootPanel->btnSendBooter, Qt::LeftButton);
+        QVERIFY(tool_->waitReceived(1 + 32 + 2004, kWait));
+        QTRY_VERIFY_WITH_TIMEOUT(bootstrap->started(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(w.meRecieved->toPlainText().contains(QStringLiteral("<D5>")), kWait);
+        tool_->clearReceived();
+        QTest::mouseClick(w.ncxBootPanel->btnNCxReset, Qt::LeftButton);
+        QCOMPARE(w.meSend->toPlainText(), Echo({0x21, 0x21, 0x21, 0xFF, 0x00, 0xAA, 0xAA}));
+    }
 };
 
 QTEST_MAIN(BigVxTest)
