@@ -34,6 +34,7 @@ struct CommandContext {
 void AddRegisterCommands(CLI::App& app, CommandContext& ctx);
 void AddFirmwareCommands(CLI::App& app, CommandContext& ctx);
 void AddProgramCommands(CLI::App& app, CommandContext& ctx);
+void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx);
 
 // An error to report on stderr with the given exit status.
 struct CommandError {

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     AddRegisterCommands(app, ctx);
     AddFirmwareCommands(app, ctx);
     AddProgramCommands(app, ctx);
+    AddLargeMotorCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

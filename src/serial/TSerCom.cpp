@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -308,6 +309,27 @@ void TSerCom::SendString(const std::uint8_t* p, int count) {
     if (count == 0) return;
     if (!WriteAll(Handle, p, static_cast<std::size_t>(count), BaudRate))
         throw TSerErr(TSerErr::Io, "Error sending string");
+}
+
+bool TSerCom::WaitSent(std::uint32_t slackMs) {
+    if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending string");
+    const auto queued = [this] {
+        int n = 0;
+        if (::ioctl(Handle, TIOCOUTQ, &n) != 0) throw TSerErr(TSerErr::Io, "Error sending string");
+        return n;
+    };
+    int left = queued();
+    const auto lineMs = [this](int bytes) {
+        return static_cast<long long>(bytes) * 10 * 1000 / (BaudRate ? BaudRate : 9600);
+    };
+    const auto deadline = Clock::now() + std::chrono::milliseconds(lineMs(left) + slackMs);
+    // Sleeps the line time of what is left each round, so the wait costs no processor time.
+    while (left > 0) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::max<long long>(1, lineMs(left))));
+        left = queued();
+    }
+    return true;
 }
 
 void TSerCom::FillReceiveRing(std::uint32_t n) {
