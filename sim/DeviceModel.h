@@ -12,8 +12,22 @@ using Clock = std::chrono::steady_clock;
 // appends whatever it answers.
 class DeviceModel {
 public:
+    // Bytes the device sends on its own some time after a reply (the end of an erase, say).
+    struct LaterOutput {
+        int delayMs = 0;  // after the bytes queued before it
+        std::vector<std::uint8_t> bytes;
+    };
+
     virtual ~DeviceModel() = default;
     virtual void onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) = 0;
+
+    // The device's own line rate, for a device that changes it (a bootloader told to switch);
+    // 0 when it talks at whatever rate the port is set to emulate.
+    virtual int lineRate() const { return 0; }
+    // The rate the tool's end of the line is set to, told before the bytes read with it.
+    virtual void onToolRate(int /*baud*/) {}
+    // Output to send later, taken once after each onByte.
+    virtual std::vector<LaterOutput> takeLaterOutput() { return {}; }
 };
 
 }  // namespace vindelor::sim
