@@ -10,6 +10,7 @@
 
 #include "serial/PortNames.h"
 #include "registers/Definitions.h"
+#include "sim/Bootloader.h"
 #include "sim/DeviceSetup.h"
 #include "sim/RegisterDevice.h"
 #include "sim/SimPort.h"
@@ -36,6 +37,18 @@ int main(int argc, char** argv) {
     app.add_option("--port-dir", folder, "Port folder for --link")->capture_default_str();
     app.add_option("--type", type, "Device type: VX20-95, VX300/700, KT42 or KT56")->capture_default_str();
     app.add_option("--defs", defs, "Folder of the register definition files")->capture_default_str();
+    int bootloader = -1;
+    int hardware = 0;
+    int revision = 10;
+    int eraseMs = 0;
+    bool waiting = false;
+    app.add_option("--bootloader", bootloader,
+                   "Simulate a module for firmware updates in this loader mode (0-3) instead of a motor")
+        ->check(CLI::Range(0, 3));
+    app.add_option("--hardware", hardware, "Module: hardware code the bootloader reports")->capture_default_str();
+    app.add_option("--revision", revision, "Module: hardware revision the bootloader reports")->capture_default_str();
+    app.add_option("--erase-ms", eraseMs, "Module, mode 2: time a block erase takes")->capture_default_str();
+    app.add_flag("--in-bootloader", waiting, "Module: start in the bootloader, waiting for commands");
     CLI11_PARSE(app, argc, argv);
     const auto deviceType = vindelor::registers::DeviceTypeFromName(type);
     if (!deviceType) {
@@ -44,13 +57,26 @@ int main(int argc, char** argv) {
     }
 
     try {
-        auto device = std::make_shared<vindelor::sim::RegisterDevice>();
-        device->setAddress(address);
-        device->setGroup(group);
-        if (auto error = vindelor::sim::ConfigureAsMotor(*device, *deviceType, defs); !error.empty())
-            std::cerr << "vindelor-sim: " << error << "; registers are one word wide" << std::endl;
+        std::shared_ptr<vindelor::sim::DeviceModel> device;
+        if (bootloader >= 0) {
+            auto config = vindelor::sim::Bootloader::ForMode(bootloader, static_cast<std::uint8_t>(hardware));
+            config.revision = static_cast<std::int8_t>(revision);
+            config.eraseTimeMs = eraseMs;
+            config.startInBootloader = waiting;
+            // Nobody can turn a simulated module off and on: the wake pattern alone wakes it.
+            config.wakeWithoutReset = true;
+            device = std::make_shared<vindelor::sim::Bootloader>(config);
+        } else {
+            auto motor = std::make_shared<vindelor::sim::RegisterDevice>();
+            motor->setAddress(address);
+            motor->setGroup(group);
+            if (auto error = vindelor::sim::ConfigureAsMotor(*motor, *deviceType, defs); !error.empty())
+                std::cerr << "vindelor-sim: " << error << "; registers are one word wide" << std::endl;
+            device = motor;
+        }
         vindelor::sim::SimPort port(device);
         port.setBaudRate(baud);
+        port.setPaceInput(bootloader >= 0 && baud > 0);
         std::cout << port.slavePath() << std::endl;
         std::string linkPath;
         if (link > 0) {
