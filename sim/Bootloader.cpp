@@ -69,6 +69,7 @@ void Bootloader::onToolRate(int baud) {
 
 std::vector<DeviceModel::LaterOutput> Bootloader::takeLaterOutput() {
     std::lock_guard lock(mutex_);
+    for (const auto& l : later_) bytesSent_ += l.bytes.size();
     return std::exchange(later_, {});
 }
 
@@ -77,7 +78,9 @@ void Bootloader::onByte(std::uint8_t b, Clock::time_point, std::vector<std::uint
     if (pendingRate_ > 0) rate_ = std::exchange(pendingRate_, 0);
     if (silent_) return;
     if (state_ == State::Firmware) {
+        const std::size_t before = reply.size();
         firmwareByte(b, reply);
+        bytesSent_ += reply.size() - before;
         return;
     }
     if (toolRate_ > 0 && toolRate_ != rate_) {
@@ -90,7 +93,9 @@ void Bootloader::onByte(std::uint8_t b, Clock::time_point, std::vector<std::uint
         return;
     }
     garbled_ = 0;
+    const std::size_t before = reply.size();
     handleByte(b, reply);
+    bytesSent_ += reply.size() - before;
 }
 
 // The firmware talks the register protocol at 19200 and resets on its reset request; the wake
@@ -209,6 +214,7 @@ void Bootloader::appendReply(std::vector<std::uint8_t>& out, int command, std::v
     if (corruptReplies_.count({command, occurrence})) check = static_cast<std::uint8_t>(check ^ 0x5A);
     frame.push_back(check);
     frame[1] = static_cast<std::uint8_t>(frame[1] | countHighBits_);
+    ++framesSent_;
     out.insert(out.end(), frame.begin(), frame.end());
 }
 
@@ -365,6 +371,16 @@ std::map<std::uint32_t, std::vector<std::uint8_t>> Bootloader::flash() const {
 int Bootloader::resetRequests() const {
     std::lock_guard lock(mutex_);
     return resetRequests_;
+}
+
+std::size_t Bootloader::bytesSent() const {
+    std::lock_guard lock(mutex_);
+    return bytesSent_;
+}
+
+int Bootloader::framesSent() const {
+    std::lock_guard lock(mutex_);
+    return framesSent_;
 }
 
 int Bootloader::wakeUps() const {

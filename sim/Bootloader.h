@@ -87,6 +87,9 @@ public:
     // Written flash, by address.
     std::map<std::uint32_t, std::vector<std::uint8_t>> flash() const;
     int resetRequests() const;
+    // Bytes it has sent, and reply frames among them (the ready byte is no frame).
+    std::size_t bytesSent() const;
+    int framesSent() const;
     int wakeUps() const;
     bool ended() const;
     int rate() const;
@@ -139,6 +142,8 @@ private:
     std::vector<int> erased_;
     std::map<std::uint32_t, std::vector<std::uint8_t>> flash_;
     int resetRequests_ = 0;
+    std::size_t bytesSent_ = 0;
+    int framesSent_ = 0;
     int wakeUps_ = 0;
     bool ended_ = false;
 };
