@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@ namespace {
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 // Bytes the paced input may take at once after an idle line (a few byte times early at most).
 constexpr double kInputBurst = 4;
+constexpr double kBusyCredit = 256;
 
 int SpeedToBaud(speed_t speed) {
     static constexpr std::pair<speed_t, int> kSpeeds[] = {
@@ -197,7 +199,10 @@ void SimPort::run() {
                 // The line carries rate / 10 bytes a second; what it has carried may be taken.
                 const double perNs = static_cast<double>(rate) / kBitsPerByte / 1e9;
                 const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - creditAt_).count();
-                inputCredit_ = std::min(kInputBurst, inputCredit_ + static_cast<double>(elapsed) * perNs);
+                // Only an idle line caps what may come at once; while bytes kept waiting, a late
+                // wake-up must not cost line time.
+                inputCredit_ = std::min(lineBusy_ ? kBusyCredit : kInputBurst,
+                                        inputCredit_ + static_cast<double>(elapsed) * perNs);
                 creditAt_ = now;
                 if (inputCredit_ < 1) {
                     inputAllowed = 0;
@@ -225,7 +230,17 @@ void SimPort::run() {
             if (n > 0) {
                 const auto at = Clock::now();
                 std::lock_guard lock(mutex_);
-                if (paceInput_) inputCredit_ -= static_cast<double>(n);
+                if (paceInput_) {
+                    // After an idle line the time spent waiting for these bytes is no credit:
+                    // the line starts carrying them now.
+                    if (!lineBusy_) {
+                        inputCredit_ = std::min(inputCredit_, kInputBurst);
+                        creditAt_ = at;
+                    }
+                    inputCredit_ -= static_cast<double>(n);
+                    int waiting = 0;
+                    lineBusy_ = ::ioctl(master, FIONREAD, &waiting) == 0 && waiting > 0;
+                }
                 model_->onToolRate(toolRate);
                 for (ssize_t i = 0; i < n; ++i) {
                     received_.push_back(buf[i]);

@@ -84,6 +84,7 @@ private:
     bool paceInput_ = false;
     double inputCredit_ = 0;  // bytes the line has carried and the device not yet taken
     Clock::time_point creditAt_ {};
+    bool lineBusy_ = false;  // bytes were still waiting after the last read
     std::map<std::size_t, Fault> faults_;
     std::size_t outputIndex_ = 0;
     struct Pending {
