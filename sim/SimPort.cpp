@@ -2,33 +2,31 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace vindelor::sim {
 
 namespace {
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+// Bytes the paced input may take at once after an idle line (a few byte times early at most).
+constexpr double kInputBurst = 4;
+constexpr double kBusyCredit = 256;
 
-// The rate the tool has set on its side of the pseudo-terminal (the pair shares one line
-// configuration); 0 when it cannot be told.
-int ToolRate(int master) {
-    termios tio {};
-    if (::tcgetattr(master, &tio) != 0) return 0;
-    switch (::cfgetospeed(&tio)) {
-        case B9600: return 9600;
-        case B19200: return 19200;
-        case B38400: return 38400;
-        case B57600: return 57600;
-        case B115200: return 115200;
-        case B230400: return 230400;
-        case B460800: return 460800;
-        case B921600: return 921600;
-        default: return 0;
-    }
+int SpeedToBaud(speed_t speed) {
+    static constexpr std::pair<speed_t, int> kSpeeds[] = {
+        {B1200, 1200},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
+        {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+        {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
+    };
+    for (const auto& [s, b] : kSpeeds)
+        if (s == speed) return b;
+    return 0;
 }
 }  // namespace
 
@@ -56,6 +54,26 @@ void SimPort::wake() {
 void SimPort::setBaudRate(int baud) {
     std::lock_guard lock(mutex_);
     baud_ = baud;
+}
+
+void SimPort::setPaceInput(bool on) {
+    std::lock_guard lock(mutex_);
+    paceInput_ = on;
+}
+
+int SimPort::toolBaudRate() const {
+    // On a pseudo-terminal the master reports the settings of the slave, the tool's end.
+    termios tio {};
+    const int master = pty_.masterFd();
+    if (master < 0 || ::tcgetattr(master, &tio) != 0) return 0;
+    return SpeedToBaud(::cfgetospeed(&tio));
+}
+
+// Called with the mutex held.
+int SimPort::rateLocked() const {
+    if (baud_ <= 0) return 0;
+    const int own = model_->lineRate();
+    return own > 0 ? own : baud_;
 }
 
 void SimPort::setResponseDelayMs(int ms) {
@@ -131,8 +149,7 @@ void SimPort::hangUp() {
 // Called with the mutex held.
 void SimPort::queueOutput(const std::vector<std::uint8_t>& bytes, int extraDelayMs) {
     const auto now = Clock::now();
-    const int deviceRate = model_->lineRate();
-    const int rate = baud_ > 0 && deviceRate > 0 ? deviceRate : baud_;
+    const int rate = rateLocked();
     const auto byteTime = rate > 0 ? std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / rate)
                                    : std::chrono::nanoseconds(0);
     if (nextSlot_ < now) nextSlot_ = now;
@@ -156,8 +173,9 @@ void SimPort::queueOutput(const std::vector<std::uint8_t>& bytes, int extraDelay
 void SimPort::run() {
     std::vector<std::uint8_t> reply;
     for (;;) {
-        int timeoutMs = -1;
+        long long timeoutNs = -1;
         int master;
+        std::size_t inputAllowed = 256;
         {
             std::unique_lock lock(mutex_);
             if (stop_) return;
@@ -178,35 +196,69 @@ void SimPort::run() {
             if (output_.empty()) changed_.notify_all();
             if (!output_.empty()) {
                 auto wait = std::chrono::ceil<std::chrono::milliseconds>(output_.front().due - now);
-                timeoutMs = static_cast<int>(std::clamp<long long>(wait.count(), 0, 1000));
-                if (output_.front().due <= now) timeoutMs = 1;  // the pty is full: try again soon
+                timeoutNs = std::clamp<long long>(wait.count(), 0, 1000) * 1'000'000;
+                if (output_.front().due <= now) timeoutNs = 1'000'000;  // the pty is full: try again soon
+            }
+            const int rate = rateLocked();
+            if (paceInput_ && rate > 0) {
+                // The line carries rate / 10 bytes a second; what it has carried may be taken.
+                const double perNs = static_cast<double>(rate) / kBitsPerByte / 1e9;
+                const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - creditAt_).count();
+                // Only an idle line caps what may come at once; while bytes kept waiting, a late
+                // wake-up must not cost line time.
+                inputCredit_ = std::min(lineBusy_ ? kBusyCredit : kInputBurst,
+                                        inputCredit_ + static_cast<double>(elapsed) * perNs);
+                creditAt_ = now;
+                if (inputCredit_ < 1) {
+                    inputAllowed = 0;
+                    const auto untilOne = static_cast<long long>((1 - inputCredit_) / perNs) + 1;
+                    timeoutNs = timeoutNs < 0 ? untilOne : std::min(timeoutNs, untilOne);
+                } else {
+                    inputAllowed = std::min<std::size_t>(256, static_cast<std::size_t>(inputCredit_));
+                }
             }
         }
         pollfd fds[2] = {{wakeFds_[0], POLLIN, 0}, {master, POLLIN, 0}};
-        int r = ::poll(fds, master >= 0 ? 2 : 1, timeoutMs);
+        const nfds_t count = master >= 0 && inputAllowed > 0 ? 2 : 1;
+        timespec ts {timeoutNs / 1'000'000'000, timeoutNs % 1'000'000'000};
+        int r = ::ppoll(fds, count, timeoutNs < 0 ? nullptr : &ts, nullptr);
         if (r < 0 && errno != EINTR) return;
         if (fds[0].revents & POLLIN) {
             char sink[64];
             while (::read(wakeFds_[0], sink, sizeof sink) > 0) {
             }
         }
-        if (master >= 0 && (fds[1].revents & POLLIN)) {
+        if (count == 2 && (fds[1].revents & POLLIN)) {
             std::uint8_t buf[256];
-            ssize_t n = ::read(master, buf, sizeof buf);
+            const int toolRate = toolBaudRate();
+            ssize_t n = ::read(master, buf, std::min(sizeof buf, inputAllowed));
             if (n > 0) {
                 const auto at = Clock::now();
-                const int toolRate = ToolRate(master);
                 std::lock_guard lock(mutex_);
+                if (paceInput_) {
+                    // After an idle line the time spent waiting for these bytes is no credit:
+                    // the line starts carrying them now.
+                    if (!lineBusy_) {
+                        inputCredit_ = std::min(inputCredit_, kInputBurst);
+                        creditAt_ = at;
+                    }
+                    inputCredit_ -= static_cast<double>(n);
+                    int waiting = 0;
+                    lineBusy_ = ::ioctl(master, FIONREAD, &waiting) == 0 && waiting > 0;
+                }
+                model_->onToolRate(toolRate);
                 for (ssize_t i = 0; i < n; ++i) {
                     received_.push_back(buf[i]);
                     const int deviceRate = model_->lineRate();
-                    if (deviceRate > 0 && toolRate > 0 && deviceRate != toolRate) {
+                    if (deviceRate > 0 && toolRate > 0 && deviceRate != toolRate &&
+                        !model_->hearsGarbled()) {
                         ++garbled_;
                         continue;
                     }
                     reply.clear();
                     model_->onByte(buf[i], at, reply);
                     if (!reply.empty()) queueOutput(reply, responseDelayMs_);
+                    for (auto& later : model_->takeLaterOutput()) queueOutput(later.bytes, later.delayMs);
                 }
                 changed_.notify_all();
             }

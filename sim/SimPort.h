@@ -30,9 +30,15 @@ public:
 
     const std::string& slavePath() const { return pty_.slavePath(); }
 
-    // 0 sends as fast as the pseudo-terminal takes bytes. Otherwise every byte takes its line
-    // time at this rate, or at the device's own line rate when it has one.
+    // 0 sends as fast as the pseudo-terminal takes bytes. A model with a line rate of its own
+    // (DeviceModel::lineRate) is paced at that rate instead whenever this is not 0.
     void setBaudRate(int baud);
+    // With a baud rate set, also take the tool's bytes only as fast as the line carries them:
+    // they wait in the pseudo-terminal (where a reopen of the port drops them, as a purge
+    // would) and the device sees each one when it would have arrived.
+    void setPaceInput(bool on);
+    // The rate the tool has set its end of the pseudo-terminal to (0 if unknown).
+    int toolBaudRate() const;
     // Every device reply waits this long before its first byte leaves.
     void setResponseDelayMs(int ms);
 
@@ -65,6 +71,7 @@ private:
     };
     void run();
     void queueOutput(const std::vector<std::uint8_t>& bytes, int extraDelayMs);
+    int rateLocked() const;
     void wake();
 
     std::shared_ptr<DeviceModel> model_;
@@ -77,6 +84,10 @@ private:
     bool hangUpRequested_ = false;
     int baud_ = 0;
     int responseDelayMs_ = 0;
+    bool paceInput_ = false;
+    double inputCredit_ = 0;  // bytes the line has carried and the device not yet taken
+    Clock::time_point creditAt_ {};
+    bool lineBusy_ = false;  // bytes were still waiting after the last read
     std::map<std::size_t, Fault> faults_;
     std::size_t outputIndex_ = 0;
     struct Pending {

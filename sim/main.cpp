@@ -11,6 +11,7 @@
 #include "serial/PortNames.h"
 #include "registers/Definitions.h"
 #include "sim/BootModeMotor.h"
+#include "sim/Bootloader.h"
 #include "sim/DeviceSetup.h"
 #include "sim/FlashBootloader.h"
 #include "sim/Xc164Bootstrap.h"
@@ -58,6 +59,18 @@ int main(int argc, char** argv) {
     app.add_option("--sum-offset", sumOffset, "boot-motor: report a firmware sum off by this much");
     app.add_option("--start-answer", startAnswer, "boot-motor: the answer to the FPGA start (-1: none)")
         ->capture_default_str();
+    int bootloader = -1;
+    int hardware = 0;
+    int revision = 10;
+    int eraseMs = 0;
+    bool waiting = false;
+    app.add_option("--bootloader", bootloader,
+                   "Simulate a module for firmware updates in this loader mode (0-3) instead of a motor")
+        ->check(CLI::Range(0, 3));
+    app.add_option("--hardware", hardware, "Module: hardware code the bootloader reports")->capture_default_str();
+    app.add_option("--revision", revision, "Module: hardware revision the bootloader reports")->capture_default_str();
+    app.add_option("--erase-ms", eraseMs, "Module, mode 2: time a block erase takes")->capture_default_str();
+    app.add_flag("--in-bootloader", waiting, "Module: start in the bootloader, waiting for commands");
     CLI11_PARSE(app, argc, argv);
     const auto deviceType = vindelor::registers::DeviceTypeFromName(type);
     if (!deviceType) {
@@ -69,7 +82,15 @@ int main(int argc, char** argv) {
         using namespace vindelor::sim;
         std::shared_ptr<DeviceModel> device;
         std::shared_ptr<BootModeMotor> motor;
-        if (model == "register") {
+        if (bootloader >= 0) {
+            auto config = Bootloader::ForMode(bootloader, static_cast<std::uint8_t>(hardware));
+            config.revision = static_cast<std::int8_t>(revision);
+            config.eraseTimeMs = eraseMs;
+            config.startInBootloader = waiting;
+            // Nobody can turn a simulated module off and on: the wake pattern alone wakes it.
+            config.wakeWithoutReset = true;
+            device = std::make_shared<Bootloader>(config);
+        } else if (model == "register") {
             auto registers = std::make_shared<RegisterDevice>();
             registers->setAddress(address);
             registers->setGroup(group);
@@ -77,12 +98,12 @@ int main(int argc, char** argv) {
                 std::cerr << "vindelor-sim: " << error << "; registers are one word wide" << std::endl;
             device = registers;
         } else if (model == "flash" || model == "xc164") {
-            auto bootloader = std::make_shared<FlashBootloader>();
-            bootloader->setSilentAfterReads(silentAfterReads);
+            auto flash = std::make_shared<FlashBootloader>();
+            flash->setSilentAfterReads(silentAfterReads);
             if (model == "flash") {
-                device = bootloader;
+                device = flash;
             } else {
-                auto bootstrap = std::make_shared<Xc164Bootstrap>(bootloader);
+                auto bootstrap = std::make_shared<Xc164Bootstrap>(flash);
                 bootstrap->setLeadingZero(leadingZero);
                 device = bootstrap;
             }
@@ -94,6 +115,7 @@ int main(int argc, char** argv) {
         }
         vindelor::sim::SimPort port(device);
         port.setBaudRate(baud);
+        port.setPaceInput(bootloader >= 0 && baud > 0);
         std::cout << port.slavePath() << std::endl;
         std::string linkPath;
         if (link > 0) {

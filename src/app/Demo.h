@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "sim/Bootloader.h"
 #include "sim/RegisterDevice.h"
 #include "sim/SimPort.h"
 
@@ -18,6 +19,9 @@ namespace vindelor::app {
 class Demo {
 public:
     static constexpr int kPort = 1;
+    // A VXM-NC module running its firmware, ready for a firmware update from the sample image.
+    static constexpr int kModulePort = 2;
+    static constexpr int kModuleBaud = 57600;  // its line is paced like a real one
 
     Demo();
     ~Demo();
@@ -29,12 +33,18 @@ public:
     std::string start();
 
     QString devicePath() const;
+    QString modulePath() const;
+    // The sample firmware image for the module (loader mode 0), in the current folder.
+    QString sampleImage() const { return sampleImage_; }
     sim::RegisterDevice& device() { return *device_; }
 
 private:
     QTemporaryDir root_;
     std::shared_ptr<sim::RegisterDevice> device_;
     std::unique_ptr<sim::SimPort> port_;
+    std::shared_ptr<sim::Bootloader> module_;
+    std::unique_ptr<sim::SimPort> modulePort_;
+    QString sampleImage_;
 };
 
 }  // namespace vindelor::app

@@ -25,6 +25,7 @@
 #include "app/BigVxPanel.h"
 #include "app/NcxBootPanel.h"
 #include "app/Cp1252.h"
+#include "app/FirmwarePanel.h"
 #include "app/GuardedApplication.h"
 #include "app/PortComboBox.h"
 #include "app/TdlgEnterValue.h"
@@ -158,6 +159,8 @@ void TfrmMain::buildControls() {
     stPingModule = new QPushButton(QStringLiteral("Ping module"), tsVXM_NC);
     stPingModule->setObjectName(QStringLiteral("stPingModule"));
     stPingModule->move(8, 8);
+    firmwarePanel = new FirmwarePanel(*this, tsVXM_NC);
+    firmwarePanel->setGeometry(8, 44, kWindowWidth - 40, 90);
     tsVarp = new VarpTab(*this);
     connect(stPingModule, &QPushButton::clicked, this, [this] { guarded([this] { tsVarp->btnPingModuleClick(); }); });
     tsFS = Page("tsFS");
@@ -393,6 +396,14 @@ void TfrmMain::ReopenPort() {
     cbComPort->setToolTip(cbComPort->deviceText(PortIndex));
 }
 
+void TfrmMain::pauseReceiveThread() {
+    if (thread_) thread_->Pause();
+}
+
+void TfrmMain::resumeReceiveThread() {
+    if (thread_) thread_->Resume();
+}
+
 bool TfrmMain::receiving() const { return thread_ && !thread_->Finished() && port_ && port_->IsOpen; }
 
 void TfrmMain::clearMemos() {
@@ -445,6 +456,7 @@ void TfrmMain::handleMessage(const protocol::Message& message) {
             }
             case protocol::MsgLoaderState:
                 LoaderState = static_cast<int>(message.wParam);
+                firmwarePanel->onLoaderState(LoaderState, message.lParam);
                 break;
             default:
                 break;

@@ -30,6 +30,7 @@ namespace vindelor::app {
 class BasicTab;
 class BigVxPanel;
 class NcxBootPanel;
+class FirmwarePanel;
 class PortComboBox;
 class TdlgEnterValue;
 class VarpTab;
@@ -76,6 +77,9 @@ public:
     // Kept by PortBusy: while an operation owns the port, a close request runs its cancel
     // and the window closes when the last operation has ended.
     void beginPortOperation(std::function<void()> cancel);
+    // Lends the port to an operation: the receive thread parks between frames, and goes on.
+    void pauseReceiveThread();
+    void resumeReceiveThread();
     void endPortOperation();
     bool portBusy() const { return !portOperations_.empty(); }
 
@@ -111,6 +115,7 @@ public:
     VarpTab* tsVarp;
     QWidget* tsFS;
     QPushButton* stPingModule;
+    FirmwarePanel* firmwarePanel;
     QPlainTextEdit* meSend;
     QPlainTextEdit* meRecieved;
     QPushButton* btnExit;

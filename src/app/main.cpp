@@ -1,6 +1,7 @@
 // vindelor: the service window. One instance at a time; "--demo" runs it against a simulated
 // motor in this process, so it can be tried without hardware.
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -17,6 +18,7 @@
 
 #include "app/BasicTab.h"
 #include "app/Demo.h"
+#include "app/FirmwarePanel.h"
 #include "app/GuardedApplication.h"
 #include "app/MessageBoxNotifier.h"
 #include "app/SingleInstance.h"
@@ -89,7 +91,12 @@ void StartDemo(TfrmMain& window, const Demo& demo, const std::optional<std::stri
     std::printf("Simulated VX20-95 on %s, opened as COM%d.\n"
                 "Select a register and press R to read it, W to write it, S to take a sample row.\n",
                 demo.devicePath().toLocal8Bit().constData(), Demo::kPort);
+    std::printf("Simulated VXM-NC module on %s, as COM%d: choose COM%d, show the VXM-NC tab (click the\n"
+                "version label five times) and press \"Load firmware\" to update it from %s.\n",
+                demo.modulePath().toLocal8Bit().constData(), Demo::kModulePort, Demo::kModulePort,
+                demo.sampleImage().toLocal8Bit().constData());
     std::fflush(stdout);
+    window.firmwarePanel->edFirmware->setText(demo.sampleImage());
     QTimer::singleShot(0, &window, [&window] {
         window.readAllRegisters();
         window.tsBasic->lbParams->setCurrentRow(0);

@@ -36,6 +36,9 @@ void AddFirmwareCommands(CLI::App& app, CommandContext& ctx);
 void AddProgramCommands(CLI::App& app, CommandContext& ctx);
 void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx);
 
+// vindelor-cli firmware FILE: a module firmware update; sets ctx.status (0 after "Done").
+void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file);
+
 // An error to report on stderr with the given exit status.
 struct CommandError {
     int status;

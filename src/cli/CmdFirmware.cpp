@@ -318,6 +318,22 @@ void AddFirmwareCommands(CLI::App& app, CommandContext& ctx) {
                    "Append each flash block's own CRC-16 (high byte first), as loader modes 0, 1 "
                    "and 3 expect");
     make->callback([&ctx, makeArgs] { ImageMakeCommand(ctx, *makeArgs); });
+
+    struct UpdateArgs {
+        std::string file;
+        bool info = false;
+    };
+    auto updateArgs = std::make_shared<UpdateArgs>();
+    auto* update = app.add_subcommand(
+        "firmware", "Update a module's firmware from an image file (.vxf) through its bootloader");
+    update->add_option("file", updateArgs->file, "Firmware image file")->required();
+    update->add_flag("--info", updateArgs->info, "Only show the image, as 'image info' does");
+    update->callback([&ctx, updateArgs] {
+        if (updateArgs->info)
+            ImageInfoCommand(ctx, updateArgs->file);
+        else
+            FirmwareUpdateCommand(ctx, updateArgs->file);
+    });
 }
 
 }  // namespace vindelor::cli
