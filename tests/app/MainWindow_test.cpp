@@ -274,13 +274,25 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(line("FIRMWARE").contains("1.28"), kWait);
     }
 
+    void aBrokenDefinitionFileIsReportedOnceNotAtEveryActivation_data() {
+        QTest::addColumn<bool>("foldersAsFiles");
+        QTest::newRow("no definition files") << false;
+        QTest::newRow("folders named as the files cannot be read") << true;
+    }
+
     void aBrokenDefinitionFileIsReportedOnceNotAtEveryActivation() {
+        QFETCH(bool, foldersAsFiles);
         QTemporaryDir empty;
+        if (foldersAsFiles) {
+            QVERIFY(QDir(empty.path()).mkdir(QStringLiteral("tambrel.dat")));
+            QVERIFY(QDir(empty.path()).mkdir(QStringLiteral("bitdefs.dat")));
+        }
         const QString back = QDir::currentPath();
         QVERIFY(QDir::setCurrent(empty.path()));
         TfrmMain& w = open(false);
         const std::size_t once = boxes_.boxes.size();
-        QVERIFY(once >= 1);
+        QCOMPARE(Boxes(boxes_), QStringList({"warning|Error|Error loading parameter file (LINE 0)",
+                                             "warning|Error|Error loading bitdef file (LINE 0)"}));
         for (int i = 0; i < 3; ++i) {
             QEvent activate(QEvent::WindowActivate);
             QApplication::sendEvent(&w, &activate);

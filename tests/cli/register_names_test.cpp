@@ -83,6 +83,12 @@ TEST_F(CliWithDefinitions, NamesNeedDefinitionsInTheCurrentFolder) {
     CliRun r = testing::RunCli("--port " + sim->slavePath() + " list", "cd / &&");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("No usable register definitions"), std::string::npos) << r.err;
+    // A file that opens but cannot be read (here a folder of that name) is the same load error.
+    testing::TempDir tmp;
+    std::filesystem::create_directory(tmp.path() / "tambrel.dat");
+    r = testing::RunCli("--port " + sim->slavePath() + " list", "cd " + tmp.path().string() + " &&");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("(Error loading parameter file (LINE 0))"), std::string::npos) << r.err;
 }
 
 }  // namespace

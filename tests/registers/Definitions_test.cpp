@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "support/TempDir.h"
+
 namespace vindelor::registers {
 namespace {
 
@@ -130,6 +134,18 @@ TEST(StandardFormat, AMissingFileIsALoadError) {
     auto r = LoadStandard(d, 1, std::nullopt, std::nullopt);
     EXPECT_EQ(r.errors, (std::vector<std::string> {"Error loading parameter file (LINE 0)",
                                                     "Error loading bitdef file (LINE 0)"}));
+}
+
+TEST(LoadDefinitions, AFileThatCannotBeReadIsALoadErrorOnLineZero) {
+    testing::TempDir dir;
+    for (const char* name : {"tambrel.dat", "bitdefs.dat", "tambrel_alt.dat"})
+        std::filesystem::create_directory(dir.path() / name);
+    Definitions d;
+    auto r = LoadDefinitions(d, VX20_95, false, dir.path().string());
+    EXPECT_EQ(r.errors, (std::vector<std::string> {"Error loading parameter file (LINE 0)",
+                                                    "Error loading bitdef file (LINE 0)"}));
+    r = LoadDefinitions(d, VX20_95, true, dir.path().string());
+    EXPECT_EQ(r.errors, (std::vector<std::string> {"Error loading parameter file (LINE 0)"}));
 }
 
 const char* kAlternative =
