@@ -74,7 +74,10 @@ private slots:
         QCOMPARE(tab().btnExitSafe->text(), QStringLiteral("Exit Safemode"));
         QCOMPARE(tab().cbHexView->text(), QStringLiteral("Hex view"));
         QCOMPARE(tab().btnLoadFilter->text(), QStringLiteral("Load filter"));
-        QVERIFY(tab().lbParams->font().fixedPitch() || QFontInfo(tab().lbParams->font()).fixedPitch());
+        for (QWidget* list :
+             {static_cast<QWidget*>(tab().lbParams), static_cast<QWidget*>(tab().lbBitInfo)})
+            QVERIFY2(QFontInfo(list->font()).fixedPitch(),
+                     qPrintable(QFontInfo(list->font()).family()));
 
         QVERIFY(tab().meSaveVals->isHidden());
         for (QWidget* hidden : {static_cast<QWidget*>(w.rbVxMode), static_cast<QWidget*>(w.rbBigVxMode),

@@ -1,6 +1,8 @@
 // The small parts of the window: the value-entry dialog, the worker-to-window hand-over, the
 // general error report, the settings reader and the Windows-1252 conversion.
 #include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "app/Cp1252.h"
+#include "app/FixedPitchFont.h"
 #include "app/GuardedApplication.h"
 #include "app/QtMessageSink.h"
 #include "app/SettingsStore.h"
@@ -187,6 +190,24 @@ private slots:
         QTEST(v.has_value(), "reads");
         if (v) QTEST(*v, "value");
         QCOMPARE(store.readText("FirmwareFile"), QString());  // missing text: empty, no failure
+    }
+
+    void theListFontIsFixedPitchWhateverTheDesktopOffers_data() {
+        QTest::addColumn<QFont>("preferred");
+        QTest::newRow("the desktop's fixed font")
+            << QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        QTest::newRow("a proportional font") << QFont(QStringLiteral("DejaVu Sans"));
+        QTest::newRow("a family that is not installed") << QFont(QStringLiteral("No Such Family"));
+    }
+
+    void theListFontIsFixedPitchWhateverTheDesktopOffers() {
+        QFETCH(QFont, preferred);
+        const QFont font = FixedPitchFont(8, preferred);
+        QVERIFY2(QFontInfo(font).fixedPitch(), qPrintable(QFontInfo(font).family()));
+        QCOMPARE(font.pointSize(), 8);
+        const QFontMetrics m(font);
+        QCOMPARE(m.horizontalAdvance(QStringLiteral("iiii")),
+                 m.horizontalAdvance(QStringLiteral("WWWW")));
     }
 
     void windows1252TextsConvertBothWays_data() {
