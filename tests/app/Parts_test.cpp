@@ -1,6 +1,9 @@
 // The small parts of the window: the value-entry dialog, the worker-to-window hand-over, the
 // general error report, the settings reader and the Windows-1252 conversion.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
@@ -16,6 +19,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+
+#include <unistd.h>
 #include <vector>
 
 #include "app/Cp1252.h"
@@ -23,6 +28,7 @@
 #include "app/GuardedApplication.h"
 #include "app/QtMessageSink.h"
 #include "app/SettingsStore.h"
+#include "app/SingleInstance.h"
 #include "app/TdlgEnterValue.h"
 #include "firmware/TErr.h"
 #include "protocol/Messages.h"
@@ -208,6 +214,57 @@ private slots:
         const QFontMetrics m(font);
         QCOMPARE(m.horizontalAdvance(QStringLiteral("iiii")),
                  m.horizontalAdvance(QStringLiteral("WWWW")));
+    }
+
+    void theInstanceLockIsTheUsersOwn_data() {
+        QTest::addColumn<QString>(
+            "runtime");  // XDG_RUNTIME_DIR below the test folder; empty: unset
+        QTest::addColumn<bool>("fallbackTaken");
+        QTest::addColumn<QString>("lock");  // below the test folder; <uid> is the user id
+        QTest::newRow("the runtime folder") << "run" << false << "run/VINDELOR.MUTEX.lock";
+        QTest::newRow("no runtime folder set")
+            << "" << false << "tmp/vindelor-<uid>/VINDELOR.MUTEX.lock";
+        QTest::newRow("the runtime folder does not exist")
+            << "gone" << false << "tmp/vindelor-<uid>/VINDELOR.MUTEX.lock";
+        QTest::newRow("the fallback folder's name is taken")
+            << "" << true << "tmp/VINDELOR.MUTEX-<uid>.lock";
+    }
+
+    void theInstanceLockIsTheUsersOwn() {
+        QFETCH(QString, runtime);
+        QFETCH(bool, fallbackTaken);
+        QFETCH(QString, lock);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("run") && QDir(dir.path()).mkpath("tmp"));
+        QFile::setPermissions(dir.filePath("run"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString uid = QString::number(::geteuid());
+        if (fallbackTaken) {
+            QFile taken(dir.filePath("tmp/vindelor-" + uid));
+            QVERIFY(taken.open(QIODevice::WriteOnly));
+        }
+        const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        if (runtime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(runtime)));
+        qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
+        const QString path = SingleInstance::lockPath();
+        {
+            SingleInstance first;
+            QVERIFY(first.acquired());
+            QVERIFY(!SingleInstance().acquired());
+        }
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        qputenv("TMPDIR", oldTmp);
+        QCOMPARE(path, dir.filePath(lock.replace("<uid>", uid)));
+        if (!fallbackTaken && runtime != "run") {  // a folder of the user's alone
+            const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup |
+                                              QFile::ExeGroup | QFile::ReadOther |
+                                              QFile::WriteOther | QFile::ExeOther;
+            QCOMPARE(QFile::permissions(QFileInfo(path).path()) & others, QFile::Permissions());
+        }
     }
 
     void windows1252TextsConvertBothWays_data() {
