@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -174,6 +175,16 @@ TEST_F(FirmwareCli, ImageInfoListsTheHeaderAndEveryRecord) {
           "records: 4 (flash 1, EPP 1)\n", "block 9", "flash     0x00001000  16\n",
           "EPP       0x00000020  4\n", "check: OK\n"})
         EXPECT_NE(r.out.find(line), std::string::npos) << "missing " << line << " in\n" << r.out;
+    // Each record's line starts with its offset in the file.
+    firmware::FirmwareImage image;
+    image.ReadImageData(w.Bytes());
+    std::size_t at = r.out.find("offset      type");
+    for (std::size_t k = 0; k < image.Records.size(); ++k) {
+        at = r.out.find('\n', at) + 1;
+        char offset[16];
+        std::snprintf(offset, sizeof offset, "0x%08zX  ", image.RecordOffset(k));
+        EXPECT_EQ(r.out.compare(at, 12, offset), 0) << "record " << k << " in\n" << r.out;
+    }
 }
 
 TEST_F(FirmwareCli, ImageInfoOfABadFileShowsWhereTheCheckFailedAndIsStatusOne) {
