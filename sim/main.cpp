@@ -14,6 +14,7 @@
 #include "sim/RegisterDevice.h"
 #include "sim/SimPort.h"
 #include "sim/Pty.h"
+#include "util/Licence.h"
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -33,9 +34,11 @@ int main(int argc, char** argv) {
     app.add_option("--group", group, "Group number for group writes")->capture_default_str();
     app.add_option("--baud", baud, "Emulate the line rate of this baud rate (0: as fast as possible)");
     app.add_option("--link", link, "Also create the link comN in the port folder for this port number");
-    app.add_option("--port-dir", folder, "Port folder for --link")->capture_default_str();
+    app.add_option("--port-dir", folder, "Port folder for --link (default: $VINDELOR_PORT_DIR, else ~/.config/Kyvane/ports)");
     app.add_option("--type", type, "Device type: VX20-95, VX300/700, KT42 or KT56")->capture_default_str();
-    app.add_option("--defs", defs, "Folder of the register definition files")->capture_default_str();
+    app.add_option("--defs", defs, "Folder of the register definition files (default: the shipped ones)");
+    app.set_version_flag("--version", std::string("vindelor-sim ") + VINDELOR_VERSION + "\n" +
+                                          vindelor::util::kCopyrightLine + "\n" + vindelor::util::kLicenceLines);
     CLI11_PARSE(app, argc, argv);
     const auto deviceType = vindelor::registers::DeviceTypeFromName(type);
     if (!deviceType) {

@@ -20,6 +20,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include "app/About.h"
 #include "app/BasicTab.h"
 #include "app/Cp1252.h"
 #include "app/GuardedApplication.h"
@@ -124,6 +125,9 @@ void TfrmMain::buildControls() {
     Label4 = new QLabel(QStringLiteral("V" VINDELOR_VERSION));
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->installEventFilter(this);
+    Label4->setToolTip(AboutText());
+    Label4->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Label4, &QWidget::customContextMenuRequested, this, [this] { notifier_.information("About Vindelor", AboutText().toStdString()); });
 
     auto* top = new QHBoxLayout;
     top->addWidget(Caption("Type"));

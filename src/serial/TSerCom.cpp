@@ -47,22 +47,24 @@ bool BaudConstant(std::uint32_t rate, speed_t& out) {
     return false;
 }
 
-std::string OpenFailureDetail(const std::string& path, int err) {
-    if (path.empty()) return "No device is known for this port number.";
-    std::string detail = path + ": " + std::strerror(err);
-    if (err == EACCES || err == EPERM)
-        detail += ". Add your user to the dialout group (sudo usermod -aG dialout $USER), then log in again.";
-    else if (err == EBUSY || err == EWOULDBLOCK)
-        detail += ". Another program is using the port.";
-    return detail;
-}
-
 int RemainingMs(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
 }  // namespace
+
+std::string OpenFailureDetail(const std::string& path, int err) {
+    if (path.empty()) return "No device is known for this port number.";
+    std::string detail = path + ": " + std::strerror(err);
+    if (err == EACCES || err == EPERM)
+        detail += ". Either install the vindelor package, whose udev rule opens USB serial adapters (ttyUSB, "
+                  "ttyACM) to the logged-in user (then replug the adapter), or add your user to the dialout "
+                  "group (sudo usermod -aG dialout $USER) and log in again.";
+    else if (err == EBUSY || err == EWOULDBLOCK)
+        detail += ". Another program is using the port.";
+    return detail;
+}
 
 TSerCom::TSerCom(int portNumber, int baudRate, int bufferSize)
     : PortNumber(portNumber),

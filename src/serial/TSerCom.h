@@ -100,4 +100,8 @@ private:
     std::size_t readLen_ = 0;
 };
 
+// The detail line of an open failure: the device, the system's reason and, where the user can
+// do something about it, what (file permissions: the package's udev rule or the dialout group).
+std::string OpenFailureDetail(const std::string& path, int err);
+
 }  // namespace vindelor::serial
