@@ -134,7 +134,7 @@ TEST_F(CliWithDefinitions, NamesNeedDefinitionsInTheCurrentFolder) {
     r = testing::RunCli("--port " + sim->slavePath() + " list",
                         "cd " + tmp.path().string() + " &&");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("(Error loading parameter file (LINE 0))"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(Error loading parameter file (LINE 0)"), std::string::npos) << r.err;
 }
 
 }  // namespace
