@@ -22,14 +22,15 @@ std::string ConfigureAsMotor(RegisterDevice& device, int deviceType, const std::
     registers::Definitions defs;
     const auto result = registers::LoadDefinitions(defs, deviceType, false, folder);
     if (!result.registersLoaded)
-        return "Cannot load the register definitions of " + std::string(registers::FilesOf(deviceType).name) +
-               " from " + folder + (result.errors.empty() ? "" : ": " + result.errors.front());
+        return "Cannot load the register definitions of " +
+               std::string(registers::FilesOf(deviceType).name) + " from " + folder +
+               (result.errors.empty() ? "" : ": " + result.errors.front());
 
+    device.setWordsPerRegister(defs.wordsPerRegister);
     for (int i = 0; i < defs.registerCount; ++i) {
         const auto& def = defs.registerTable[static_cast<std::size_t>(i)];
         if (def.number >= 0) device.setWidth(def.number, def.words >= 2 ? 2 : 1);
     }
-    device.setWordsPerSample(defs.wordsPerRegister);
     device.setSampleBase(defs.sampleBase);
 
     auto number = [&](const char* name) { return defs.findRegisterByName(name); };
@@ -51,21 +52,26 @@ std::string ConfigureAsMotor(RegisterDevice& device, int deviceType, const std::
     const char* large[] = {"P_IST", "V_IST", "TEMP", "MODE"};
     const char* const* sampled = defs.wordsPerRegister == 2 ? large : small;
     for (int k = 0; k < 4; ++k)
-        if (number(sampled[k]) >= 0) device.setValue(defs.sampleBase + k, static_cast<std::uint32_t>(number(sampled[k])));
+        if (number(sampled[k]) >= 0)
+            device.setValue(defs.sampleBase + k, static_cast<std::uint32_t>(number(sampled[k])));
 
     const auto start = Clock::now();
-    auto seconds = [start](Clock::time_point at) { return std::chrono::duration<double>(at - start).count(); };
+    auto seconds = [start](Clock::time_point at) {
+        return std::chrono::duration<double>(at - start).count();
+    };
     if (number("P_IST") >= 0)  // 1000 increments a second
         device.setLive(number("P_IST"), [seconds](Clock::time_point at) {
             return static_cast<std::uint32_t>(static_cast<std::int32_t>(seconds(at) * 1000.0));
         });
     if (number("V_IST") >= 0)  // a velocity that swings around 1000
         device.setLive(number("V_IST"), [seconds](Clock::time_point at) {
-            return static_cast<std::uint32_t>(static_cast<std::int16_t>(1000.0 + 50.0 * std::sin(seconds(at))));
+            return static_cast<std::uint32_t>(
+                static_cast<std::int16_t>(1000.0 + 50.0 * std::sin(seconds(at))));
         });
     if (number("TEMP") >= 0)  // 38 to 42 degrees, fixed8
         device.setLive(number("TEMP"), [seconds](Clock::time_point at) {
-            return static_cast<std::uint32_t>(static_cast<std::int16_t>((40.0 + 2.0 * std::sin(seconds(at) / 7.0)) * 256.0));
+            return static_cast<std::uint32_t>(
+                static_cast<std::int16_t>((40.0 + 2.0 * std::sin(seconds(at) / 7.0)) * 256.0));
         });
     return {};
 }

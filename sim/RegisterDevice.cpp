@@ -6,7 +6,9 @@ namespace vindelor::sim {
 
 namespace {
 
-std::uint8_t Low(std::uint32_t v, int byte) { return static_cast<std::uint8_t>(v >> (8 * byte)); }
+std::uint8_t Low(std::uint32_t v, int byte) {
+    return static_cast<std::uint8_t>(v >> (8 * byte));
+}
 
 }  // namespace
 
@@ -48,24 +50,14 @@ int RegisterDevice::width(int reg) const {
     return widths_.at(static_cast<std::size_t>(reg));
 }
 
-void RegisterDevice::setWordsPerSample(int words) {
+void RegisterDevice::setWordsPerRegister(int words) {
     std::lock_guard lock(mutex_);
-    wordsPerSample_ = words == 2 ? 2 : 1;
+    wordsPerRegister_ = words == 2 ? 2 : 1;
 }
 
 void RegisterDevice::setSampleBase(int reg) {
     std::lock_guard lock(mutex_);
     sampleBase_ = reg;
-}
-
-void RegisterDevice::setWord(int index, std::uint16_t value) {
-    std::lock_guard lock(mutex_);
-    words_.at(static_cast<std::size_t>(index)) = value;
-}
-
-std::uint16_t RegisterDevice::word(int index) const {
-    std::lock_guard lock(mutex_);
-    return words_.at(static_cast<std::size_t>(index));
 }
 
 std::uint32_t RegisterDevice::value(int reg) const {
@@ -122,23 +114,30 @@ int RegisterDevice::lastGroupSequence() const {
 std::uint32_t RegisterDevice::readValue(int reg, Clock::time_point at) const {
     const auto r = static_cast<std::size_t>(reg & 0xFF);
     if (live_[r]) return live_[r](at);
-    std::uint32_t v = words_[r];
-    if (widths_[r] == 2 && r + 1 < words_.size()) v |= static_cast<std::uint32_t>(words_[r + 1]) << 16;
+    const std::size_t first = r * static_cast<std::size_t>(wordsPerRegister_);
+    const std::size_t end = kRegisterCount * static_cast<std::size_t>(wordsPerRegister_);
+    std::uint32_t v = words_[first];
+    if (widths_[r] == 2 && first + 1 < end)
+        v |= static_cast<std::uint32_t>(words_[first + 1]) << 16;
     return v;
 }
 
 void RegisterDevice::writeBytes(int reg, const std::uint8_t* bytes, std::size_t n) {
-    // Two bytes a word, at most two words; the store ends at register 255.
+    // Two bytes a word, at most two words; the store ends with register 255.
+    const std::size_t first =
+        static_cast<std::size_t>(reg & 0xFF) * static_cast<std::size_t>(wordsPerRegister_);
+    const std::size_t end = kRegisterCount * static_cast<std::size_t>(wordsPerRegister_);
     for (std::size_t k = 0; 2 * k < n && k < 2; ++k) {
-        const std::size_t index = static_cast<std::size_t>(reg) + k;
-        if (index >= words_.size()) break;
+        const std::size_t index = first + k;
+        if (index >= end) break;
         std::uint16_t w = bytes[2 * k];
         if (2 * k + 1 < n) w = static_cast<std::uint16_t>(w | bytes[2 * k + 1] << 8);
         words_[index] = w;
     }
 }
 
-void RegisterDevice::onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) {
+void RegisterDevice::onByte(std::uint8_t b, Clock::time_point at,
+                            std::vector<std::uint8_t>& reply) {
     std::lock_guard lock(mutex_);
     if (auto frame = reader_.push(b, at)) {
         frames_.push_back(*frame);
@@ -146,7 +145,8 @@ void RegisterDevice::onByte(std::uint8_t b, Clock::time_point at, std::vector<st
     }
 }
 
-void RegisterDevice::handle(const Frame& f, Clock::time_point at, std::vector<std::uint8_t>& reply) {
+void RegisterDevice::handle(const Frame& f, Clock::time_point at,
+                            std::vector<std::uint8_t>& reply) {
     const auto& body = f.body;
     if (f.letter == 'Y') {
         // Group write: sequence, register, count, data.
@@ -164,7 +164,8 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at, std::vector<st
             const int reg = body[0];
             const int n = 2 * widths_[static_cast<std::size_t>(reg)];
             const std::uint32_t v = readValue(reg, at);
-            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(n)};
+            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(reg),
+                                             static_cast<std::uint8_t>(n)};
             for (int i = 0; i < n; ++i) out.push_back(Low(v, i));
             AppendReplyFrame(reply, 'R', out);
             break;
@@ -176,10 +177,11 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at, std::vector<st
         }
         case 'S': {
             std::vector<std::uint8_t> out;
-            const int bytesPerSample = 2 * wordsPerSample_;
+            const int bytesPerSample = 2 * wordsPerRegister_;
             out.push_back(static_cast<std::uint8_t>(4 * bytesPerSample));
             for (int c = 0; c < 4; ++c) {
-                const int selector = words_[static_cast<std::size_t>((sampleBase_ + c) & 0xFF)] & 0xFF;
+                const int selector =
+                    static_cast<int>(readValue((sampleBase_ + c) & 0xFF, at) & 0xFF);
                 const std::uint32_t v = readValue(selector, at);
                 for (int i = 0; i < bytesPerSample; ++i) out.push_back(Low(v, i));
             }
@@ -187,7 +189,8 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at, std::vector<st
             break;
         }
         case '0': {
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count();
+            const auto ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count();
             const auto timer = static_cast<std::uint16_t>(ms / 10);
             AppendReplyFrame(reply, '0',
                              {0x43, 0x45, 0x09, Low(timer, 0), Low(timer, 1), 0x2A, 0x00, 0x25});
@@ -200,14 +203,16 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at, std::vector<st
         }
         case 'C': {
             std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(kDebugDataSize)};
-            for (std::size_t i = 0; i < kDebugDataSize; ++i) out.push_back(static_cast<std::uint8_t>(i));
+            for (std::size_t i = 0; i < kDebugDataSize; ++i)
+                out.push_back(static_cast<std::uint8_t>(i));
             AppendReplyFrame(reply, 'C', out);
             break;
         }
         case 'X': {
             std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(moduleStatus_.size())};
             out.insert(out.end(), moduleStatus_.begin(), moduleStatus_.end());
-            if (lastSequence_ >= 0 && out.size() > 8) out[8] = static_cast<std::uint8_t>(lastSequence_);
+            if (lastSequence_ >= 0 && out.size() > 8)
+                out[8] = static_cast<std::uint8_t>(lastSequence_);
             AppendReplyFrame(reply, 'X', out);
             break;
         }
@@ -220,7 +225,8 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at, std::vector<st
         case '[': {
             if (body.size() < 2 || body[1] > 4 || body.size() < 2u + body[1]) return;
             std::uint32_t v = 0;
-            for (std::size_t i = 0; i < body[1]; ++i) v |= static_cast<std::uint32_t>(body[2 + i]) << (8 * i);
+            for (std::size_t i = 0; i < body[1]; ++i)
+                v |= static_cast<std::uint32_t>(body[2 + i]) << (8 * i);
             moduleRegisters_[body[0]] = static_cast<std::int32_t>(v);
             break;
         }

@@ -11,11 +11,12 @@
 
 namespace vindelor::sim {
 
-// A motor or module as seen through the register protocol: 256 register words, register
-// reads and writes, group writes, commands, samples and the module replies, each with
-// plausible data so that every decoder of the tool can run end to end.
+// A motor or module as seen through the register protocol: 256 register numbers of one or two
+// 16-bit words each (by device type), register reads and writes, group writes, commands,
+// samples and the module replies, each with plausible data so that every decoder of the tool
+// can run end to end.
 class RegisterDevice : public DeviceModel {
-public:
+  public:
     static constexpr int kRegisterCount = 256;
     static constexpr std::size_t kModuleStatusSize = 108;
     static constexpr std::size_t kDebugDataSize = 255;
@@ -30,11 +31,12 @@ public:
     // Width in 16-bit words of the register with this number (1 unless set).
     void setWidth(int reg, int words);
     int width(int reg) const;
-    // 16-bit words per sample in the 'S' reply: 1 for the small motors, 2 for the large ones.
-    void setWordsPerSample(int words);
+    // 16-bit words that one register number stands for: 1 on the small motors, where a two-word
+    // register takes its high word from the next register number, and 2 on the large ones
+    // (VX300/700, KT56), where every number holds two words of its own. It is also the width
+    // of a sample in the 'S' reply. Set it before any value.
+    void setWordsPerRegister(int words);
     void setSampleBase(int reg);
-    void setWord(int index, std::uint16_t value);
-    std::uint16_t word(int index) const;
     // The register's value across its width, least significant word first.
     std::uint32_t value(int reg) const;
     void setValue(int reg, std::uint32_t value);
@@ -50,7 +52,7 @@ public:
     void clearFrames();
     int lastGroupSequence() const;
 
-private:
+  private:
     std::uint32_t readValue(int reg, Clock::time_point at) const;
     void writeBytes(int reg, const std::uint8_t* bytes, std::size_t n);
     void handle(const Frame& f, Clock::time_point at, std::vector<std::uint8_t>& reply);
@@ -59,13 +61,14 @@ private:
     FrameReader reader_;
     int address_ = 255;
     int group_ = 1;
-    int wordsPerSample_ = 1;
+    int wordsPerRegister_ = 1;
     int sampleBase_ = 2;
     int lastSequence_ = -1;
-    std::array<std::uint16_t, kRegisterCount> words_ {};
-    std::array<std::uint8_t, kRegisterCount> widths_ {};
-    std::array<std::function<std::uint32_t(Clock::time_point)>, kRegisterCount> live_ {};
-    std::array<std::int32_t, kRegisterCount> moduleRegisters_ {};
+    // Register number n starts at word n × wordsPerRegister_.
+    std::array<std::uint16_t, 2 * kRegisterCount> words_{};
+    std::array<std::uint8_t, kRegisterCount> widths_{};
+    std::array<std::function<std::uint32_t(Clock::time_point)>, kRegisterCount> live_{};
+    std::array<std::int32_t, kRegisterCount> moduleRegisters_{};
     std::vector<std::uint8_t> moduleInfo_;
     std::vector<std::uint8_t> moduleStatus_;
     std::vector<Frame> frames_;

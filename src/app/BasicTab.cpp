@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -24,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "app/Cp1252.h"
+#include "app/FixedPitchFont.h"
 #include "app/GuardedApplication.h"
 #include "app/Winbinform.h"
 #include "registers/DefinitionFolders.h"
@@ -68,8 +68,7 @@ BasicTab::BasicTab(TfrmMain& form) : form_(form) {
 }
 
 void BasicTab::buildControls() {
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPointSize(kListPointSize);
+    const QFont fixed = FixedPitchFont(kListPointSize);
 
     lbParams = new QListWidget;
     lbParams->setObjectName(QStringLiteral("lbParams"));

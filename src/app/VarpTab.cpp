@@ -49,6 +49,17 @@ VarpTab::VarpTab(TfrmMain& form) : form_(form) {
     // "NOP" shows, but no item is chosen until the user picks one.
     cbCommand->setCurrentIndex(-1);
     cbCommand->setEditText(QStringLiteral("NOP"));
+    // Typed text chooses the command it names (in any case) or none; it never becomes an item.
+    cbCommand->setInsertPolicy(QComboBox::NoInsert);
+    connect(cbCommand, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        const int match = cbCommand->findText(text, Qt::MatchFixedString);
+        if (match == cbCommand->currentIndex()) return;
+        QLineEdit* edit = cbCommand->lineEdit();
+        const int cursor = edit->cursorPosition();
+        cbCommand->setCurrentIndex(match);  // this replaces the text with the item's
+        edit->setText(text);
+        edit->setCursorPosition(cursor);
+    });
     auto* outputs = new QHBoxLayout;
     for (std::size_t i = 0; i < cbOut.size(); ++i) {
         cbOut[i] = new QCheckBox(QStringLiteral("Output %1").arg(i + 1));

@@ -15,6 +15,7 @@
 #include "firmware/ImageWriter.h"
 #include "firmware/TErr.h"
 #include "serial/TSerErr.h"
+#include "util/Cp1252.h"
 #include "util/SafeFile.h"
 
 namespace vindelor::cli {
@@ -108,18 +109,17 @@ const char* TypeName(std::uint16_t type) {
     }
 }
 
-// The description is 8-bit text: printable ASCII and the Latin-1 letters are shown as they are
-// (in UTF-8), anything else as \xNN, so the line never carries control characters.
+// The description is Windows-1252 text: shown in UTF-8, with a control character, a backslash
+// or a code that Windows-1252 leaves unused as \xNN or \\, so the line never carries control
+// characters.
 std::string Printable(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else if (c == '\\') {
+        const char32_t u = util::Cp1252ToUnicode(c);
+        if (c == '\\') {
             out += "\\\\";
-        } else if (c >= 0xA0) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if ((u >= 0x20 && u < 0x7F) || u >= 0xA0) {
+            out += util::Utf8Of(u);
         } else {
             char item[8];
             std::snprintf(item, sizeof item, "\\x%02X", c);
@@ -153,6 +153,8 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
     std::cout << "records: " << image.Records.size() << " (flash " << image.FlashRecordCount
               << ", EPP " << image.EppRecordCount << ")\n";
     std::cout << "offset      type      address     length\n";
+    // Offsets add up as the records go by (asking the image for each one would be quadratic).
+    std::size_t offset = 0;
     for (std::size_t k = 0; k < image.Records.size(); ++k) {
         const auto& r = image.Records[k];
         char line[128];
@@ -163,16 +165,16 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
             address = "mode " + std::to_string(r.Address() & 0xFFFF) + " hw " +
                       std::to_string(r.Address() >> 16);
         std::snprintf(line, sizeof line, "%-11s %-6s%-3s %-11s %" PRIu32 "\n",
-                      Hex(image.RecordOffset(k), 8).c_str(), TypeName(r.Type()),
+                      Hex(offset, 8).c_str(), TypeName(r.Type()),
                       r.Type() > kEppRecord || r.Type() == 0
                           ? ("(" + std::to_string(r.Type()) + ")").c_str()
                           : "",
                       address.c_str(), r.Length());
         std::cout << line;
+        offset += r.Block().size() + kRecordCheckSize;
     }
     if (!failure.empty()) {
-        std::cout << "check: " << failure << " at offset "
-                  << Hex(image.RecordOffset(image.Records.size()), 8) << "\n";
+        std::cout << "check: " << failure << " at offset " << Hex(offset, 8) << "\n";
         std::cout.flush();
         throw CommandError{kExitDevice, file + ": " + failure};
     }
@@ -180,32 +182,17 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
     ctx.status = kExitOk;
 }
 
-// Descriptions are 8-bit text in the files. Typed UTF-8 whose characters all fit in one byte is
-// stored as those bytes (so "µ" is the single byte 0xB5, as "image info" shows it again); text
-// that is not UTF-8 is taken byte for byte.
+// Descriptions are Windows-1252 text in the files. Typed UTF-8 is stored as its Windows-1252
+// bytes (so "€" is the single byte 0x80, as "image info" shows it again); text that is not
+// UTF-8 is taken byte for byte.
 std::string DescriptionBytes(const std::string& typed) {
-    std::string out;
-    bool wide = false;
-    for (std::size_t k = 0; k < typed.size();) {
-        const auto c = static_cast<unsigned char>(typed[k]);
-        const std::size_t n = c < 0x80             ? 1
-                              : (c & 0xE0) == 0xC0 ? 2
-                              : (c & 0xF0) == 0xE0 ? 3
-                              : (c & 0xF8) == 0xF0 ? 4
-                                                   : 0;
-        if (n == 0 || k + n > typed.size()) return typed;  // not UTF-8: raw bytes
-        unsigned code = n == 1 ? c : c & (0x7Fu >> n);
-        for (std::size_t j = 1; j < n; ++j) {
-            const auto cont = static_cast<unsigned char>(typed[k + j]);
-            if ((cont & 0xC0) != 0x80) return typed;
-            code = (code << 6) | (cont & 0x3Fu);
-        }
-        if (code > 0xFF) wide = true;
-        out += static_cast<char>(code & 0xFFu);
-        k += n;
-    }
-    if (wide) throw CommandError{kExitUsage, "The description holds a character beyond 8-bit text"};
-    return out;
+    constexpr char32_t kNone = 0xFFFFFFFF;
+    char32_t unmapped = kNone;
+    if (auto bytes = util::Utf8ToCp1252(typed, &unmapped)) return *bytes;
+    if (unmapped == kNone) return typed;  // not UTF-8: raw bytes
+    throw CommandError{kExitUsage,
+                       "The description holds a character that Windows-1252 has no code for: " +
+                           util::Utf8Of(unmapped)};
 }
 
 // "ADDRESS=FILE"

@@ -91,8 +91,10 @@ void AddProgramCommands(CLI::App& app, CommandContext& ctx) {
     auto* program = app.add_subcommand("program", "Module programs: build from text, list, write to the module");
     program->require_subcommand(1);
 
-    auto* build = program->add_subcommand(
-        "build", "Encode and optimise a program text (docs/program-text.md) into a program image");
+    auto* build = program->add_subcommand("build",
+                                          "Encode and optimise a program text (see \"Module "
+                                          "programs: the program text\" in README.md) "
+                                          "into a program image");
     build->add_option("file", args->file, "Program text")->required();
     build->add_option("-o,--output", args->output, "Program image to write")->required();
     build->add_option("--log", args->log, "Encoder log, written afresh")->capture_default_str();

@@ -20,6 +20,7 @@
 #include "registers/RegisterList.h"
 #include "registers/ValueType.h"
 #include "serial/PortNames.h"
+#include "util/Number.h"
 #include "util/Text.h"
 
 namespace vindelor::cli {
@@ -186,7 +187,8 @@ void ReadCommand(CommandContext& ctx, const RegisterArgs& a) {
         std::sort(trips.begin(), trips.end());
         const std::size_t n = trips.size();
         const double median = n % 2 ? trips[n / 2] : (trips[n / 2 - 1] + trips[n / 2]) / 2;
-        std::printf("round trip ms: min %.3f median %.3f max %.3f\n", trips.front(), median, trips.back());
+        std::cout << "round trip ms: min " << util::FixedText(trips.front(), 3) << " median "
+                  << util::FixedText(median, 3) << " max " << util::FixedText(trips.back(), 3) << std::endl;
     }
 }
 

@@ -20,7 +20,8 @@ namespace vindelor::program {
 // Operations: end, wait-in-position, wait-not-in-position, test-inputs L T H, test-input MODE
 // INPUT, clear-edges, fastvx B, output ACTION OUTPUT, jump CONDITION TARGET (a label or "end"),
 // and command OPCODE [B1 B2 B3] for any opcode with the operand bytes its encoding takes.
-// Numbers are decimal, 0x hexadecimal or 0b binary. docs/program-text.md describes it for users.
+// Numbers are decimal, 0x hexadecimal or 0b binary. The README describes it for users
+// ("Module programs: the program text").
 
 // A text that does not read as a program; what() is "line N: reason" (N counted from 1).
 class ProgramTextError : public VarpError {

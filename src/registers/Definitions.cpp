@@ -1,6 +1,7 @@
 #include "registers/Definitions.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -65,6 +66,10 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
         if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+bool Fits32(long long v) {
+    return v >= INT32_MIN && v <= INT32_MAX;
 }
 
 bool SkippedAltLine(const std::string& line) {
@@ -223,8 +228,8 @@ LoadResult LoadAlternative(Definitions& defs, int wordsPerRegister, const std::o
     }
 
     static const std::string kBitFieldPattern = [] {
-        std::string p = "%d : %d : %d , \"%15[^\"]\"";
-        for (int k = 0; k < 16; ++k) p += " , %d =\"%15[^\"]\"";
+        std::string p = "%lld : %lld : %lld , \"%15[^\"]\"";
+        for (int k = 0; k < 16; ++k) p += " , %lld =\"%15[^\"]\"";
         return p;
     }();
 
@@ -234,10 +239,12 @@ LoadResult LoadAlternative(Definitions& defs, int wordsPerRegister, const std::o
         if (SkippedAltLine(line)) continue;
         const std::string error = ParamError(i + 1);
 
-        int number = 0;
+        // Numbers are scanned 64 bits wide so that one past 32 bits is an error, not a number
+        // that wrapped round (4294967298 is not register 2).
+        long long number = 0;
         char name[16] = {};
         char keyword[11] = {};
-        if (std::sscanf(line.c_str(), "%d , \"%15[^\"]\" , %10s", &number, name, keyword) == 3) {
+        if (std::sscanf(line.c_str(), "%lld , \"%15[^\"]\" , %10s", &number, name, keyword) == 3) {
             const auto type = TypeFromKeyword(keyword);
             if (number < 0 || number > 255 || name[0] == '\0' || !type || registerLines >= kRegisterTableSize) {
                 result.errors.push_back(error);
@@ -245,17 +252,17 @@ LoadResult LoadAlternative(Definitions& defs, int wordsPerRegister, const std::o
             }
             RegisterDef& def = defs.registerTable[static_cast<std::size_t>(registerLines++)];
             def.name = name;
-            def.number = number;
+            def.number = static_cast<int>(number);
             def.type = *type;
             def.words = TypeWords(*type);
             def.hasBitFields = false;
-            if (EqualsIgnoringCase(def.name, "SAMPLE1")) defs.sampleBase = number;
+            if (EqualsIgnoringCase(def.name, "SAMPLE1")) defs.sampleBase = def.number;
             continue;
         }
 
-        int head[3] = {};
+        long long head[3] = {};
         char fieldName[16] = {};
-        int values[16] = {};
+        long long values[16] = {};
         char names[16][16] = {};
         const int fields = std::sscanf(
             line.c_str(), kBitFieldPattern.c_str(), &head[0], &head[1], &head[2], fieldName,
@@ -263,23 +270,24 @@ LoadResult LoadAlternative(Definitions& defs, int wordsPerRegister, const std::o
             &values[4], names[4], &values[5], names[5], &values[6], names[6], &values[7], names[7],
             &values[8], names[8], &values[9], names[9], &values[10], names[10], &values[11], names[11],
             &values[12], names[12], &values[13], names[13], &values[14], names[14], &values[15], names[15]);
-        if (fields < 6 || head[0] < 0 || head[0] > 255 || fieldName[0] == '\0' ||
-            defs.bitFieldCount >= kBitFieldTableSize) {
+        // A negative width has no meaning (and no mask).
+        if (fields < 6 || head[0] < 0 || head[0] > 255 || !Fits32(head[1]) || head[2] < 0 ||
+            !Fits32(head[2]) || fieldName[0] == '\0' || defs.bitFieldCount >= kBitFieldTableSize) {
             result.errors.push_back(error);
             return result;
         }
         const int pairs = (fields - 4) / 2;
         for (int k = 0; k < pairs; ++k) {
-            if (values[k] > kMaxBitFieldValue) {
+            if (values[k] > kMaxBitFieldValue || !Fits32(values[k])) {
                 result.errors.push_back(error);
                 return result;
             }
         }
         BitFieldDef& bf = defs.bitFieldTable[static_cast<std::size_t>(defs.bitFieldCount)];
         bf.name = fieldName;
-        bf.registerNumber = head[0];
-        bf.firstBit = head[1];
-        bf.width = head[2];
+        bf.registerNumber = static_cast<int>(head[0]);
+        bf.firstBit = static_cast<int>(head[1]);
+        bf.width = static_cast<int>(head[2]);
         bf.valueNames.clear();
         for (int k = 0; k < pairs; ++k) {
             while (static_cast<int>(bf.valueNames.size()) < values[k]) bf.valueNames.emplace_back("---");

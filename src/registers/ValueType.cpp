@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "util/Number.h"
 #include "util/Text.h"
 
 namespace vindelor::registers {
@@ -62,11 +63,7 @@ std::optional<double> ParseFloat(const std::string& text) {
     // Engineers type either decimal separator.
     for (char& c : t)
         if (c == ',') c = '.';
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(v)) return std::nullopt;
-    return v;
+    return util::ParseDouble(t);
 }
 
 }  // namespace
@@ -103,7 +100,7 @@ std::string valueText(int type, std::uint32_t raw) {
         case Uint16: return Format("%11hu        ", U16(raw));
         case Int32: return Format("%11i        ", S32(raw));
         case Uint32: return Format("%11u        ", raw);
-        case Fixed4: case Fixed8: case Fixed16: case Fixed24: return Format("%19.7f", Fixed(type, raw));
+        case Fixed4: case Fixed8: case Fixed16: case Fixed24: return util::FixedText(Fixed(type, raw), 7, 19);
         case Version: return versionText(U16(raw));
         default: return "          ";
     }
@@ -117,7 +114,7 @@ std::string sampleText(int type, std::uint32_t raw) {
         case Uint16: return Format("%hu", U16(raw));
         case Int32: return Format("%i", S32(raw));
         case Uint32: return Format("%11u", raw);
-        case Fixed4: case Fixed8: case Fixed16: case Fixed24: return Format("%.7f", Fixed(type, raw));
+        case Fixed4: case Fixed8: case Fixed16: case Fixed24: return util::FixedText(Fixed(type, raw), 7);
         case Version: return std::string(Trimmed(versionText(U16(raw))));
         default: return "          ";
     }

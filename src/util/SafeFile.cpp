@@ -1,14 +1,13 @@
 #include "util/SafeFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace vindelor::util {
 
@@ -23,7 +22,7 @@ std::string failure(const std::string& what, const std::string& path) {
 std::string WriteFileSafely(const std::string& path, std::string_view bytes) {
     // A fresh name beside the target (same file system, so the rename is atomic); created with
     // the usual mode, so the result looks like any file the user writes.
-    static std::atomic<unsigned> counter {0};
+    static std::atomic<unsigned> counter{0};
     int fd = -1;
     std::string temp;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -67,16 +66,36 @@ std::string WriteFileSafely(const std::string& path, const std::vector<std::uint
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& reason) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Plain descriptors, no streams: a stream's read error (a folder of that name, a failing disk)
+    // leaves as an exception from deep inside the library instead of an answer here.
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         reason = failure("Cannot open", path);
         return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        reason = failure("Cannot read", path);
-        return false;
+    struct stat st {};
+    std::size_t expected = 0;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        expected = static_cast<std::size_t>(st.st_size);
+    // The size is only a hint (the file may change while it is read): the bytes read count.
+    bytes.resize(expected + 4096);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+        const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            reason = failure("Cannot read", path);
+            ::close(fd);
+            bytes.clear();
+            return false;
+        }
+        if (n == 0) break;
+        used += static_cast<std::size_t>(n);
     }
+    ::close(fd);
+    bytes.resize(used);
     return true;
 }
 

@@ -74,7 +74,10 @@ private slots:
         QCOMPARE(tab().btnExitSafe->text(), QStringLiteral("Exit Safemode"));
         QCOMPARE(tab().cbHexView->text(), QStringLiteral("Hex view"));
         QCOMPARE(tab().btnLoadFilter->text(), QStringLiteral("Load filter"));
-        QVERIFY(tab().lbParams->font().fixedPitch() || QFontInfo(tab().lbParams->font()).fixedPitch());
+        for (QWidget* list :
+             {static_cast<QWidget*>(tab().lbParams), static_cast<QWidget*>(tab().lbBitInfo)})
+            QVERIFY2(QFontInfo(list->font()).fixedPitch(),
+                     qPrintable(QFontInfo(list->font()).family()));
 
         QVERIFY(tab().meSaveVals->isHidden());
         for (QWidget* hidden : {static_cast<QWidget*>(w.rbVxMode), static_cast<QWidget*>(w.rbBigVxMode),
@@ -274,13 +277,30 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(line("FIRMWARE").contains("1.28"), kWait);
     }
 
+    void aBrokenDefinitionFileIsReportedOnceNotAtEveryActivation_data() {
+        QTest::addColumn<bool>("foldersAsFiles");
+        QTest::newRow("no definition files") << false;
+        QTest::newRow("folders named as the files cannot be read") << true;
+    }
+
     void aBrokenDefinitionFileIsReportedOnceNotAtEveryActivation() {
+        QFETCH(bool, foldersAsFiles);
         QTemporaryDir empty;
+        if (foldersAsFiles) {
+            QVERIFY(QDir(empty.path()).mkdir(QStringLiteral("tambrel.dat")));
+            QVERIFY(QDir(empty.path()).mkdir(QStringLiteral("bitdefs.dat")));
+        }
         const QString back = QDir::currentPath();
+        struct GoBack {
+            QString folder;
+            ~GoBack() { QDir::setCurrent(folder); }
+        } goBack {back};
         QVERIFY(QDir::setCurrent(empty.path()));
         TfrmMain& w = open(false);
         const std::size_t once = boxes_.boxes.size();
         QVERIFY(once >= 1);
+        const QString first = QString::fromStdString(boxes_.boxes[0]);
+        QVERIFY2(first.startsWith("warning|Error|Error loading parameter file (LINE 0)"), qPrintable(first));
         for (int i = 0; i < 3; ++i) {
             QEvent activate(QEvent::WindowActivate);
             QApplication::sendEvent(&w, &activate);

@@ -1,6 +1,11 @@
 // The small parts of the window: the value-entry dialog, the worker-to-window hand-over, the
 // general error report, the settings reader and the Windows-1252 conversion.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,12 +23,16 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+
+#include <unistd.h>
 #include <vector>
 
 #include "app/Cp1252.h"
+#include "app/FixedPitchFont.h"
 #include "app/GuardedApplication.h"
 #include "app/QtMessageSink.h"
 #include "app/SettingsStore.h"
+#include "app/SingleInstance.h"
 #include "app/TdlgEnterValue.h"
 #include "firmware/TErr.h"
 #include "protocol/Messages.h"
@@ -258,6 +267,75 @@ private slots:
         QTEST(v.has_value(), "reads");
         if (v) QTEST(*v, "value");
         QCOMPARE(store.readText("FirmwareFile"), QString());  // missing text: empty, no failure
+    }
+
+    void theListFontIsFixedPitchWhateverTheDesktopOffers_data() {
+        QTest::addColumn<QFont>("preferred");
+        QTest::newRow("the desktop's fixed font")
+            << QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        QTest::newRow("a proportional font") << QFont(QStringLiteral("DejaVu Sans"));
+        QTest::newRow("a family that is not installed") << QFont(QStringLiteral("No Such Family"));
+    }
+
+    void theListFontIsFixedPitchWhateverTheDesktopOffers() {
+        QFETCH(QFont, preferred);
+        const QFont font = FixedPitchFont(8, preferred);
+        QVERIFY2(QFontInfo(font).fixedPitch(), qPrintable(QFontInfo(font).family()));
+        QCOMPARE(font.pointSize(), 8);
+        const QFontMetrics m(font);
+        QCOMPARE(m.horizontalAdvance(QStringLiteral("iiii")),
+                 m.horizontalAdvance(QStringLiteral("WWWW")));
+    }
+
+    void theInstanceLockIsTheUsersOwn_data() {
+        QTest::addColumn<QString>(
+            "runtime");  // XDG_RUNTIME_DIR below the test folder; empty: unset
+        QTest::addColumn<bool>("fallbackTaken");
+        QTest::addColumn<QString>("lock");  // below the test folder; <uid> is the user id
+        QTest::newRow("the runtime folder") << "run" << false << "run/VINDELOR.MUTEX.lock";
+        QTest::newRow("no runtime folder set")
+            << "" << false << "tmp/vindelor-<uid>/VINDELOR.MUTEX.lock";
+        QTest::newRow("the runtime folder does not exist")
+            << "gone" << false << "tmp/vindelor-<uid>/VINDELOR.MUTEX.lock";
+        QTest::newRow("the fallback folder's name is taken")
+            << "" << true << "tmp/VINDELOR.MUTEX-<uid>.lock";
+    }
+
+    void theInstanceLockIsTheUsersOwn() {
+        QFETCH(QString, runtime);
+        QFETCH(bool, fallbackTaken);
+        QFETCH(QString, lock);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("run") && QDir(dir.path()).mkpath("tmp"));
+        QFile::setPermissions(dir.filePath("run"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString uid = QString::number(::geteuid());
+        if (fallbackTaken) {
+            QFile taken(dir.filePath("tmp/vindelor-" + uid));
+            QVERIFY(taken.open(QIODevice::WriteOnly));
+        }
+        const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        if (runtime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(runtime)));
+        qputenv("TMPDIR", QFile::encodeName(dir.filePath("tmp")));
+        const QString path = SingleInstance::lockPath();
+        {
+            SingleInstance first;
+            QVERIFY(first.acquired());
+            QVERIFY(!SingleInstance().acquired());
+        }
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        qputenv("TMPDIR", oldTmp);
+        QCOMPARE(path, dir.filePath(lock.replace("<uid>", uid)));
+        if (!fallbackTaken && runtime != "run") {  // a folder of the user's alone
+            const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup |
+                                              QFile::ExeGroup | QFile::ReadOther |
+                                              QFile::WriteOther | QFile::ExeOther;
+            QCOMPARE(QFile::permissions(QFileInfo(path).path()) & others, QFile::Permissions());
+        }
     }
 
     void windows1252TextsConvertBothWays_data() {

@@ -23,28 +23,31 @@ private:
     QTemporaryDir* home_ = nullptr;
 
     // Every run gets its own temporary folder (and so its own lock), home and settings.
-    QProcessEnvironment environment() const {
+    QProcessEnvironment environment(const QString& runtime = QStringLiteral("runtime")) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("TMPDIR", home_->filePath("tmp"));
         env.insert("HOME", home_->path());
         env.insert("XDG_CONFIG_HOME", home_->filePath("config"));
-        env.insert("XDG_RUNTIME_DIR", home_->filePath("runtime"));
+        env.insert("XDG_RUNTIME_DIR", home_->filePath(runtime));
         return env;
     }
 
-    void start(QProcess& p, const QStringList& args) {
-        p.setProcessEnvironment(environment());
+    void start(QProcess& p, const QStringList& args,
+               const QString& runtime = QStringLiteral("runtime")) {
+        p.setProcessEnvironment(environment(runtime));
         p.setWorkingDirectory(home_->path());
         p.start(QStringLiteral(VINDELOR_APP), args);
         QVERIFY(p.waitForStarted(kStartMs));
     }
 
-    QString lockFile() const { return home_->filePath("tmp/") + vindelor::app::SingleInstance::kLockName; }
+    QString lockFile(const QString& runtime = QStringLiteral("runtime")) const {
+        return home_->filePath(runtime + "/") + vindelor::app::SingleInstance::kLockName;
+    }
 
-    void startFirstInstance(QProcess& first) {
-        start(first, {"--demo"});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lockFile()), kStartMs);
+    void startFirstInstance(QProcess& first, const QString& runtime = QStringLiteral("runtime")) {
+        start(first, {"--demo"}, runtime);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lockFile(runtime)), kStartMs);
         // The window is up once the demo has said where its motor is.
         QByteArray said;
         QTRY_VERIFY_WITH_TIMEOUT((said += first.readAllStandardOutput()).contains("COM1") ||
@@ -58,8 +61,11 @@ private slots:
         home_ = new QTemporaryDir;
         QVERIFY(home_->isValid());
         QVERIFY(QDir(home_->path()).mkpath("tmp"));
-        QVERIFY(QDir(home_->path()).mkpath("runtime"));
-        QFile::setPermissions(home_->filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const char* runtime : {"runtime", "runtime-other"}) {
+            QVERIFY(QDir(home_->path()).mkpath(runtime));
+            QFile::setPermissions(home_->filePath(runtime),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
     }
 
     void cleanup() {
@@ -137,6 +143,19 @@ private slots:
 
         first.kill();
         QVERIFY(first.waitForFinished(kStartMs));
+    }
+
+    void anInstanceWithAnotherRuntimeFolderDoesNotStopThisOne() {
+        // Two users share the temporary folder, each has a runtime folder of their own.
+        QProcess other;
+        startFirstInstance(other, QStringLiteral("runtime-other"));
+        QProcess mine;
+        startFirstInstance(mine);
+        QVERIFY(!QFile::exists(home_->filePath("tmp/") + vindelor::app::SingleInstance::kLockName));
+        for (QProcess* p : {&other, &mine}) {
+            p->kill();
+            QVERIFY(p->waitForFinished(kStartMs));
+        }
     }
 
     void theDemoShowsTheMotorEvenAfterAnInstanceWasKilled() {

@@ -40,6 +40,37 @@ private slots:
         QCOMPARE(varp().cbCommand->count(), 7);
     }
 
+    void typedTextChoosesAMatchingCommandOrNone_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<int>("codeSent");
+        QTest::newRow("a command's name") << "Stop" << 2 << 2;
+        QTest::newRow("in another case") << "single step" << 4 << 4;
+        QTest::newRow("no command's name") << "Go" << -1 << 0xFF;
+        QTest::newRow("nothing") << "" << -1 << 0xFF;
+    }
+
+    void typedTextChoosesAMatchingCommandOrNone() {
+        QFETCH(QString, typed);
+        QFETCH(int, chosen);
+        QFETCH(int, codeSent);
+        TfrmMain& w = open();
+        QComboBox* box = varp().cbCommand;
+        box->setCurrentIndex(1);  // "Start" chosen before
+        box->lineEdit()->selectAll();
+        QTest::keyClick(box->lineEdit(), Qt::Key_Backspace);
+        QTest::keyClicks(box->lineEdit(), typed);
+        QCOMPARE(box->currentIndex(), chosen);
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QCOMPARE(box->currentIndex(), chosen);
+        QCOMPARE(box->count(), 7);
+        QTest::mouseClick(varp().btnGetInfo, Qt::LeftButton);
+        QCOMPARE(w.meSend->toPlainText(), Echo({0x61, 0x61, 0x61, 0xFF, 0x00, 0x01, 0xFE,
+                                                static_cast<std::uint8_t>(codeSent),
+                                                static_cast<std::uint8_t>(~codeSent), 0xAA, 0xAA}));
+        QCOMPARE(box->count(), 7);
+    }
+
     void pingSendsTheModuleRequestFromBothTabs() {
         TfrmMain& w = open();
         for (QPushButton* button : {varp().btnPingModule, w.stPingModule}) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -123,8 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadUsage{"MakeModeAbove3", "image make out.vxf --mode 4"},
                       BadUsage{"EraseAbove255", "image make out.vxf --erase 256"},
                       BadUsage{"FlashWithoutAddress", "image make out.vxf --flash data.bin"},
-                      BadUsage{"DescriptionBeyond8Bit",
-                               "image make out.vxf --description '\xE2\x82\xAC'"}),
+                      BadUsage{"DescriptionBeyondWindows1252",
+                               "image make out.vxf --description 'a \xE2\x86\x92 b'"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FirmwareCli, ImageMakeBuildsWhatTheReaderReadsBack) {
@@ -133,8 +134,8 @@ TEST_F(FirmwareCli, ImageMakeBuildsWhatTheReaderReadsBack) {
     const std::string bin = Write("data.bin", data);
     const std::string out = Path("fw.vxf");
     const CliRun r =
-        RunCli("image make " + out +
-               " --mode 1 --hardware 4 --header-word 0x1234 --description 'VXM-NC 2.1 \xC2\xB5'" +
+        RunCli("image make " + out + " --mode 1 --hardware 4 --header-word 0x1234" +
+               " --description 'VXM-NC 2.1 \xC2\xB5 \xE2\x80\x93 \xE2\x80\x99\xE2\x82\xAC'" +
                " --erase 2 --erase 3 --flash 0x400=" + bin +
                " --block-size 32 --block-check --epp 0x10=" + bin);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -144,7 +145,7 @@ TEST_F(FirmwareCli, ImageMakeBuildsWhatTheReaderReadsBack) {
     EXPECT_EQ(image.LoaderMode, 1);
     EXPECT_EQ(image.HardwareCode, 4u);
     EXPECT_EQ(image.HeaderWord, 0x1234u);
-    EXPECT_EQ(image.Description, "VXM-NC 2.1 \xB5");
+    EXPECT_EQ(image.Description, "VXM-NC 2.1 \xB5 \x96 \x92\x80");  // Windows-1252: µ – ’€
     // header, 2 erase, 3 flash blocks of 32 + 32 + 6 bytes with their checks, 3 EPP blocks
     ASSERT_EQ(image.Records.size(), 9u);
     EXPECT_EQ(image.FlashRecordCount, 3);
@@ -164,15 +165,26 @@ TEST_F(FirmwareCli, ImageInfoListsTheHeaderAndEveryRecord) {
     w.AddHeader({.LoaderMode = 3,
                  .HardwareCode = 5,
                  .HeaderWord = 0xABCD,
-                 .Description = "Motor \xB5\x01"});
+                 .Description = "Motor \xB5\x01 \x92\x96\x80 \x81\\"});
     w.AddErase(9).AddFlash(0x1000, Bytes(16, 1)).AddEpp(0x20, Bytes(4, 2));
     const CliRun r = RunCli("image info " + Write("fw.vxf", w.Bytes()));
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* line :
          {"loader mode: 3\n", "hardware code: 5\n", "header word: 0xABCD\n",
-          "description: Motor \xC2\xB5\\x01\n", "records: 4 (flash 1, EPP 1)\n", "block 9",
-          "flash     0x00001000  16\n", "EPP       0x00000020  4\n", "check: OK\n"})
+          "description: Motor \xC2\xB5\\x01 \xE2\x80\x99\xE2\x80\x93\xE2\x82\xAC \\x81\\\\\n",
+          "records: 4 (flash 1, EPP 1)\n", "block 9", "flash     0x00001000  16\n",
+          "EPP       0x00000020  4\n", "check: OK\n"})
         EXPECT_NE(r.out.find(line), std::string::npos) << "missing " << line << " in\n" << r.out;
+    // Each record's line starts with its offset in the file.
+    firmware::FirmwareImage image;
+    image.ReadImageData(w.Bytes());
+    std::size_t at = r.out.find("offset      type");
+    for (std::size_t k = 0; k < image.Records.size(); ++k) {
+        at = r.out.find('\n', at) + 1;
+        char offset[16];
+        std::snprintf(offset, sizeof offset, "0x%08zX  ", image.RecordOffset(k));
+        EXPECT_EQ(r.out.compare(at, 12, offset), 0) << "record " << k << " in\n" << r.out;
+    }
 }
 
 TEST_F(FirmwareCli, ImageInfoOfABadFileShowsWhereTheCheckFailedAndIsStatusOne) {

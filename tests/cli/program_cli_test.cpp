@@ -54,6 +54,25 @@ TEST_F(CliProgram, BuildWritesTheImageAndTheLogInTheCurrentFolder) {
     EXPECT_EQ(log.substr(log.size() - 13), "None found :D");
 }
 
+TEST_F(CliProgram, BuildHelpPointsToTheDescriptionOfTheProgramText) {
+    CliRun r = Run("program build --help");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::ifstream readme(std::string(VINDELOR_SOURCE_DIR) + "/README.md");
+    const std::string text{std::istreambuf_iterator<char>(readme),
+                           std::istreambuf_iterator<char>()};
+    EXPECT_NE(text.find("\n## Module programs: the program text\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\"Module programs: the program text\" in README.md"), std::string::npos)
+        << r.out;
+    // Every document the help names is there.
+    for (std::size_t end = r.out.find(".md"); end != std::string::npos;
+         end = r.out.find(".md", end + 1)) {
+        std::size_t begin = end;
+        while (begin > 0 && r.out[begin - 1] != ' ' && r.out[begin - 1] != '(') --begin;
+        const std::string name = r.out.substr(begin, end + 3 - begin);
+        EXPECT_TRUE(std::filesystem::exists(std::string(VINDELOR_SOURCE_DIR) + "/" + name)) << name;
+    }
+}
+
 TEST_F(CliProgram, BuildTakesAnotherLogPath) {
     ASSERT_EQ(Run("program build " + kSampleText + " -o a.bin --log build.log").status, 0);
     EXPECT_TRUE(std::filesystem::exists(Path("build.log")));

@@ -16,7 +16,7 @@ namespace {
 using testing::CliRun;
 
 class CliWithDefinitions : public testing::CliSimFixture {
-protected:
+  protected:
     void SetUp() override {
         CliSimFixture::SetUp();
         ASSERT_EQ(sim::ConfigureAsMotor(*device, registers::VX20_95, defs()), "");
@@ -30,7 +30,8 @@ protected:
 TEST_F(CliWithDefinitions, ListPrintsRegisterAndBitFieldLines) {
     CliRun r = run("list");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("  2:SAMPLE1                   0          Word   \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  2:SAMPLE1                   0          Word   \n"), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("***:RESERVED       \n"), std::string::npos);
     EXPECT_NE(r.out.find("\nOPMODE          0 Passive\n"), std::string::npos);
 }
@@ -79,10 +80,61 @@ TEST_F(CliWithDefinitions, FilterWritesTheSixteenCoefficients) {
     EXPECT_NE(r.err.find("needs at least 22"), std::string::npos) << r.err;
 }
 
+struct TypeCase {
+    int type;
+    const char* name;
+    const char* firmware;  // the line of "read FIRMWARE"
+    const char* status;    // the line of "read STATUS": enabled and in position
+};
+void PrintTo(const TypeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliOnEachDeviceType : public testing::CliSimFixture,
+                            public ::testing::WithParamInterface<TypeCase> {};
+
+// The large motors (VX300/700, KT56) hold two words under every register number.
+TEST_P(CliOnEachDeviceType, ReadsTheSimulatedMotorsValues) {
+    const TypeCase& c = GetParam();
+    ASSERT_EQ(sim::ConfigureAsMotor(*device, c.type, std::string(VINDELOR_SOURCE_DIR) + "/defs"),
+              "");
+    const std::string env = "cd " + std::string(VINDELOR_SOURCE_DIR) + "/defs &&";
+    const std::string type = std::string(" --type '") + c.name + "' ";
+    CliRun r = testing::RunCli(portArg() + type + "read FIRMWARE", env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.firmware);
+    r = testing::RunCli(portArg() + type + "read STATUS", env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, CliOnEachDeviceType,
+    ::testing::Values(TypeCase{registers::VX20_95, "VX20-95",
+                               " 20:FIRMWARE                  1.28        Version\n",
+                               "  6:STATUS                    3          Word   \n"},
+                      TypeCase{registers::VX300_700, "VX300/700",
+                               " 17:FIRMWARE                  1.28        Version\n",
+                               "  6:STATUS                    3          Word   \n"},
+                      TypeCase{registers::KT42, "KT42",
+                               " 16:FIRMWARE                  1.28        Version\n",
+                               "  6:STATUS                    3          Word   \n"},
+                      TypeCase{registers::KT56, "KT56",
+                               " 14:FIRMWARE                  1.28        Version\n",
+                               "  6:STATUS                    3          Word   \n"}),
+    [](const auto& p) { return std::to_string(p.param.type); });
+
 TEST_F(CliWithDefinitions, NamesNeedDefinitionsInTheCurrentFolder) {
     CliRun r = testing::RunCli("--port " + sim->slavePath() + " list", "cd / &&");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("No usable register definitions"), std::string::npos) << r.err;
+    // A file that opens but cannot be read (here a folder of that name) is the same load error.
+    testing::TempDir tmp;
+    std::filesystem::create_directory(tmp.path() / "tambrel.dat");
+    r = testing::RunCli("--port " + sim->slavePath() + " list",
+                        "cd " + tmp.path().string() + " &&");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("(Error loading parameter file (LINE 0)"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 using protocol::MsgRegisterValue;
 
 class RegisterAccess : public testing::SimFixture {
-protected:
+  protected:
     void SetUp() override {
         SimFixture::SetUp();
         startThread();
@@ -20,7 +20,9 @@ protected:
     std::optional<std::uint32_t> read(std::uint8_t reg) {
         sender.SendReadRequest(reg);
         auto m = sink.take(
-            [reg](const protocol::ReceivedMessage& r) { return r.number == MsgRegisterValue && r.wParam == reg; },
+            [reg](const protocol::ReceivedMessage& r) {
+                return r.number == MsgRegisterValue && r.wParam == reg;
+            },
             1000ms);
         if (!m) return std::nullopt;
         return static_cast<std::uint32_t>(m->lParam);
@@ -30,7 +32,7 @@ protected:
 TEST_F(RegisterAccess, ReadSendsNineBytesAndGetsTheValue) {
     device->setValue(0x20, 0x1234);
     EXPECT_EQ(read(0x20), 0x1234u);
-    EXPECT_EQ(sim->received(), (Bytes {0x50, 0x50, 0x50, 0xFF, 0x00, 0x20, 0xDF, 0xAA, 0xAA}));
+    EXPECT_EQ(sim->received(), (Bytes{0x50, 0x50, 0x50, 0xFF, 0x00, 0x20, 0xDF, 0xAA, 0xAA}));
     EXPECT_EQ(sendEcho, "<50><50><50><FF><00><20><DF><AA><AA>");
 }
 
@@ -41,7 +43,18 @@ TEST_F(RegisterAccess, WriteThenReadBackOneAndTwoWordRegisters) {
     EXPECT_EQ(read(10), 0x8001u);
     EXPECT_EQ(read(40), 0x89ABCDEFu);
     // The two-word register holds its high word in the next register number.
-    EXPECT_EQ(device->word(41), 0x89AB);
+    EXPECT_EQ(device->value(41), 0x89ABu);
+}
+
+TEST_F(RegisterAccess, OnATwoWordDeviceNeighbouringRegistersKeepTheirOwnValues) {
+    device->setWordsPerRegister(2);
+    for (int reg : {16, 17, 255}) device->setWidth(reg, 2);
+    sender.SendWriteRequest(17, 2, 0x0000805C);
+    sender.SendWriteRequest(16, 2, 0x00018000);
+    sender.SendWriteRequest(255, 2, 0x12345678);
+    EXPECT_EQ(read(17), 0x805Cu);
+    EXPECT_EQ(read(16), 0x00018000u);
+    EXPECT_EQ(read(255), 0x12345678u);
 }
 
 TEST_F(RegisterAccess, GroupWriteReachesOnlyItsGroup) {
@@ -82,7 +95,7 @@ TEST_F(RegisterAccess, SampleReplyCarriesTheSelectedRegisters) {
     sender.SendCommand(protocol::Cmd::Sample);
     auto m = sink.take(protocol::MsgSampleRow, 1000ms);
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->payload, (Bytes {0x02, 0x01, 0x04, 0x03, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(m->payload, (Bytes{0x02, 0x01, 0x04, 0x03, 0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST_F(RegisterAccess, EveryModuleReplyDecodesEndToEnd) {
@@ -90,8 +103,9 @@ TEST_F(RegisterAccess, EveryModuleReplyDecodesEndToEnd) {
     sender.SendHeader('Z');
     sender.SendPair(5);
     sender.SendTrailer();
-    for (int number : {protocol::MsgDebugInfo, protocol::MsgFieldbusData, protocol::MsgDebugData,
-                       protocol::MsgModuleStatus, protocol::MsgModuleInfo, protocol::MsgModuleRegister})
+    for (int number :
+         {protocol::MsgDebugInfo, protocol::MsgFieldbusData, protocol::MsgDebugData,
+          protocol::MsgModuleStatus, protocol::MsgModuleInfo, protocol::MsgModuleRegister})
         EXPECT_TRUE(sink.take(number, 2000ms)) << number;
 }
 

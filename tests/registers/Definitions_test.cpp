@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "support/TempDir.h"
+
 namespace vindelor::registers {
 namespace {
 
@@ -132,6 +136,18 @@ TEST(StandardFormat, AMissingFileIsALoadError) {
                                                     "Error loading bitdef file (LINE 0)"}));
 }
 
+TEST(LoadDefinitions, AFileThatCannotBeReadIsALoadErrorOnLineZero) {
+    testing::TempDir dir;
+    for (const char* name : {"tambrel.dat", "bitdefs.dat", "tambrel_alt.dat"})
+        std::filesystem::create_directory(dir.path() / name);
+    Definitions d;
+    auto r = LoadDefinitions(d, VX20_95, false, dir.path().string());
+    EXPECT_EQ(r.errors, (std::vector<std::string> {"Error loading parameter file (LINE 0)",
+                                                    "Error loading bitdef file (LINE 0)"}));
+    r = LoadDefinitions(d, VX20_95, true, dir.path().string());
+    EXPECT_EQ(r.errors, (std::vector<std::string> {"Error loading parameter file (LINE 0)"}));
+}
+
 const char* kAlternative =
     "# drive registers\n"
     "2 , \"REGA\" , int16\n"
@@ -178,6 +194,14 @@ TEST(AlternativeFormat, BadLinesAreLoadErrorsOnTheirLine) {
         {"not a definition", "hello"},
         {"empty name", "1 , \"\" , int16"},
         {"value far past any field", "1 : 0 : 1 , \"F\" , 100000 =\"a\""},
+        {"number past 32 bits", "4294967298 , \"R\" , int16"},
+        {"bit field register past 32 bits", "4294967297 : 0 : 1 , \"F\" , 0 =\"a\""},
+        {"first bit past 32 bits", "1 : 4294967296 : 1 , \"F\" , 0 =\"a\""},
+        {"width past 32 bits", "1 : 0 : 4294967297 , \"F\" , 0 =\"a\""},
+        {"negative width", "1 : 0 : -1 , \"F\" , 0 =\"a\""},
+        {"lowest width", "1 : 0 : -2147483648 , \"F\" , 0 =\"a\""},
+        {"value below 32 bits", "1 : 0 : 1 , \"F\" , -4294967295 =\"a\""},
+        {"number past 64 bits", "99999999999999999999 , \"R\" , int16"},
     };
     for (const auto& c : cases) {
         Definitions d;
