@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
         auto device = std::make_shared<vindelor::sim::RegisterDevice>();
         device->setAddress(address);
         device->setGroup(group);
+        device->setDemoText(true);  // the module's text poll prints a line now and then
         if (auto error = vindelor::sim::ConfigureAsMotor(*device, *deviceType, defs); !error.empty())
             std::cerr << "vindelor-sim: " << error << "; registers are one word wide" << std::endl;
         vindelor::sim::SimPort port(device);

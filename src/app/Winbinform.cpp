@@ -22,8 +22,13 @@
 
 #include "app/BasicTab.h"
 #include "app/Cp1252.h"
+#include "app/GroupModuleTab.h"
 #include "app/GuardedApplication.h"
+#include "app/ModuleLogPanel.h"
+#include "app/MotorTestPanel.h"
 #include "app/PortComboBox.h"
+#include "app/ProfiTab.h"
+#include "app/RxTab.h"
 #include "app/TdlgEnterValue.h"
 #include "app/VarpTab.h"
 #include "protocol/ByteText.h"
@@ -38,6 +43,13 @@ constexpr int kGroupBoxWidth = 32;
 constexpr int kTabStretch = 3;
 constexpr int kMemoStretch = 1;
 constexpr int kWindowMargin = 4;
+// The module log and the motor tests sit in the right part of their tabs.
+constexpr int kToolPanelLeft = 300;
+constexpr int kToolPanelTop = 8;
+constexpr int kLogPanelWidth = 410;
+constexpr int kLogPanelHeight = 290;
+constexpr int kMotorPanelWidth = 260;
+constexpr int kMotorPanelHeight = 200;
 
 const char* const kBaudRates[] = {"9600", "19200", "38400", "57600", "115200", "230400", "460800", "921600"};
 
@@ -88,6 +100,7 @@ TfrmMain::TfrmMain(protocol::Notifier& notifier, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    emit portClosing();
     stopReceiveThread();
     sender_.setPort(nullptr);
     port_.reset();
@@ -144,17 +157,21 @@ void TfrmMain::buildControls() {
     PageControl1 = new QTabWidget;
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     tsBasic = new BasicTab(*this);
-    tsPicoPLC = Page("tsPicoPLC");
-    tsProfi = Page("tsProfi");
+    tsPicoPLC = rxTab = new RxTab(*this);
+    tsProfi = profiTab = new ProfiTab(*this);
     tsBigVx = Page("tsBigVx");
+    motorTests = new MotorTestPanel(*this, tsBigVx);
+    motorTests->setGeometry(kToolPanelLeft, kToolPanelTop, kMotorPanelWidth, kMotorPanelHeight);
     tsVXM_NC = Page("tsVXM_NC");
+    moduleLog = new ModuleLogPanel(*this, tsVXM_NC);
+    moduleLog->setGeometry(kToolPanelLeft, kToolPanelTop, kLogPanelWidth, kLogPanelHeight);
     // The expansion-module tab pings the programmable module as the VARP tab does.
     stPingModule = new QPushButton(QStringLiteral("Ping module"), tsVXM_NC);
     stPingModule->setObjectName(QStringLiteral("stPingModule"));
     stPingModule->move(8, 8);
     tsVarp = new VarpTab(*this);
     connect(stPingModule, &QPushButton::clicked, this, [this] { guarded([this] { tsVarp->btnPingModuleClick(); }); });
-    tsFS = Page("tsFS");
+    tsFS = fsTab = new GroupModuleTab(*this);
     PageControl1->addTab(tsBasic, QStringLiteral("VxBasic"));
     PageControl1->addTab(tsPicoPLC, QStringLiteral("Rx"));
     PageControl1->addTab(tsProfi, QStringLiteral("Profi"));
@@ -359,7 +376,16 @@ void TfrmMain::stopReceiveThread() {
     sink_.stopWorkers(false);
 }
 
+void TfrmMain::pauseReceiving() {
+    if (thread_ && !thread_->Finished()) thread_->Pause();
+}
+
+void TfrmMain::resumeReceiving() {
+    if (thread_) thread_->Resume();
+}
+
 void TfrmMain::ReopenPort() {
+    emit portClosing();
     stopReceiveThread();
     sender_.setPort(nullptr);
     port_.reset();
@@ -413,6 +439,21 @@ void TfrmMain::handleMessage(const protocol::Message& message) {
                 break;
             case protocol::MsgModuleInfo:
                 tsVarp->onModuleInfo(message.payload);
+                break;
+            case protocol::MsgDebugInfo:
+                rxTab->onDebugInfo(message.payload);
+                break;
+            case protocol::MsgFieldbusData:
+                profiTab->onFieldbusData(message.payload);
+                break;
+            case protocol::MsgDebugData:
+                profiTab->onDebugData(message.payload);
+                break;
+            case protocol::MsgModuleStatus:
+                fsTab->onModuleStatus(message.payload);
+                break;
+            case protocol::MsgModuleRegister:
+                fsTab->onModuleRegister(static_cast<int>(message.wParam), static_cast<std::uint32_t>(message.lParam));
                 break;
             case protocol::MsgLoaderState:
                 LoaderState = static_cast<int>(message.wParam);

@@ -34,6 +34,12 @@ struct CommandContext {
 void AddRegisterCommands(CLI::App& app, CommandContext& ctx);
 void AddFirmwareCommands(CLI::App& app, CommandContext& ctx);
 void AddProgramCommands(CLI::App& app, CommandContext& ctx);
+void AddModuleCommands(CLI::App& app, CommandContext& ctx);
+
+// The group write of the group-write module's tab: an explicit group and sequence, the value as
+// a plain integer, its width from the register's definition. Prints the next sequence.
+void ModuleGroupWrite(CommandContext& ctx, const std::string& reg, const std::string& value, const std::string& group,
+                      int sequence);
 
 // An error to report on stderr with the given exit status.
 struct CommandError {

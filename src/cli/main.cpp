@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     AddRegisterCommands(app, ctx);
     AddFirmwareCommands(app, ctx);
     AddProgramCommands(app, ctx);
+    AddModuleCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

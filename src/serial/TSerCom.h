@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,8 +54,9 @@ public:
     void SendChar(std::uint8_t b);
     void SendString(const std::uint8_t* p, int count);
 
-    // Buffered block transfers of the expansion-module poll.
-    void FillReceiveRing(std::uint32_t n);
+    // Buffered block transfers of the expansion-module poll. With `abandon`, a WakeReader()
+    // during the wait asks it whether to give up ("Error recving data") or go on waiting.
+    void FillReceiveRing(std::uint32_t n, const std::function<bool()>& abandon = {});
     void FlushTransmitRing();
     int TakeReceivedByte();
     // Appends a byte to the transmit ring; false when the ring is full.
