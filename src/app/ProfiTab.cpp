@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "app/CaptionText.h"
@@ -38,8 +39,13 @@ ProfiTab::ProfiTab(TfrmMain& form) : form_(form) {
     controls->addWidget(btnProfiWrite);
     controls->addWidget(Button21);
     controls->addStretch();
+    // The debug area dump is 32 lines: taller than the tab.
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(lblProfiData);
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(lblProfiData, 1);
+    layout->addWidget(scroll, 1);
     layout->addLayout(controls);
 
     connect(btnRead, &QPushButton::clicked, this, [this] { guarded([this] { btnReadClick(); }); });
