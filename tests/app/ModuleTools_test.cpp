@@ -349,6 +349,7 @@ private slots:
         QCOMPARE(log().Label20->text(), QStringLiteral("Not Running"));
         QCOMPARE(log().Label20->palette().color(QPalette::WindowText), QColor(Qt::red));
         QVERIFY(rx().btnReadDebug->isEnabled());
+        QTest::qWait(50);  // a request sent just before the stop may still be on its way
         const int polls = device_->pollCount();
         QVERIFY(polls > 1);
 
@@ -389,6 +390,7 @@ private slots:
         w.close();
         QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), kWait);
         QVERIFY(!log().polling());
+        QTest::qWait(50);  // a request sent just before the stop may still be on its way
         const int polls = device_->pollCount();
         QTest::qWait(100);
         QCOMPARE(device_->pollCount(), polls);
