@@ -63,6 +63,8 @@ std::string ConfigureAsMotor(RegisterDevice& device, int deviceType, const std::
         device.setLive(number("P_IST"), [seconds](Clock::time_point at) {
             return static_cast<std::uint32_t>(static_cast<std::int32_t>(seconds(at) * 1000.0));
         });
+    // Under the manual rotation the position follows the steps written to register 176.
+    if (number("P_IST") >= 0) device.followRotation(number("P_IST"));
     if (number("V_IST") >= 0)  // a velocity that swings around 1000
         device.setLive(number("V_IST"), [seconds](Clock::time_point at) {
             return static_cast<std::uint32_t>(

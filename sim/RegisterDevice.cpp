@@ -1,5 +1,6 @@
 #include "sim/RegisterDevice.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vindelor::sim {
@@ -28,6 +29,7 @@ RegisterDevice::RegisterDevice() {
     moduleInfo_ = {1, 0x34, 0x00, 2, 0, 0, 0x12, 0x00};
     moduleStatus_.assign(kModuleStatusSize, 0);
     moduleStatus_[0] = 0x05;
+    for (std::size_t i = 0; i < kDebugDataSize; ++i) debugData_.push_back(static_cast<std::uint8_t>(i));
 }
 
 void RegisterDevice::setAddress(int address) {
@@ -96,6 +98,47 @@ std::int32_t RegisterDevice::moduleRegister(int reg) const {
     return moduleRegisters_.at(static_cast<std::size_t>(reg));
 }
 
+void RegisterDevice::feedModuleText(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    moduleText_ += text;
+}
+
+void RegisterDevice::setDemoText(bool on) {
+    std::lock_guard lock(mutex_);
+    demoText_ = on;
+    nextDemoLine_ = Clock::now();
+}
+
+int RegisterDevice::pollCount() const {
+    std::lock_guard lock(mutex_);
+    return polls_;
+}
+
+void RegisterDevice::setDebugInfo(const std::vector<std::uint8_t>& block) {
+    std::lock_guard lock(mutex_);
+    debugInfo_ = block;
+}
+
+void RegisterDevice::setProfiData(const std::vector<std::uint8_t>& data) {
+    std::lock_guard lock(mutex_);
+    profiData_ = data;
+}
+
+std::vector<std::uint8_t> RegisterDevice::profiData() const {
+    std::lock_guard lock(mutex_);
+    return profiData_;
+}
+
+void RegisterDevice::setDebugData(const std::vector<std::uint8_t>& data) {
+    std::lock_guard lock(mutex_);
+    debugData_ = data;
+}
+
+void RegisterDevice::followRotation(int positionRegister) {
+    std::lock_guard lock(mutex_);
+    positionRegister_ = positionRegister;
+}
+
 std::vector<Frame> RegisterDevice::frames() const {
     std::lock_guard lock(mutex_);
     return frames_;
@@ -113,6 +156,7 @@ int RegisterDevice::lastGroupSequence() const {
 
 std::uint32_t RegisterDevice::readValue(int reg, Clock::time_point at) const {
     const auto r = static_cast<std::size_t>(reg & 0xFF);
+    if (reg == positionRegister_ && rotating()) return static_cast<std::uint32_t>(rotationPosition_);
     if (live_[r]) return live_[r](at);
     const std::size_t first = r * static_cast<std::size_t>(wordsPerRegister_);
     const std::size_t end = kRegisterCount * static_cast<std::size_t>(wordsPerRegister_);
@@ -157,6 +201,11 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at,
         writeBytes(body[1], body.data() + 3, n);
         return;
     }
+    if (f.letter == ' ') {
+        // The module text poll always goes to 255.
+        if (f.destination == 0xFF) answerPoll(at, reply);
+        return;
+    }
     if (f.destination != address_) return;
     switch (f.letter) {
         case 'P': {
@@ -172,7 +221,12 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at,
         }
         case 'R': {
             if (body.size() < 2 || body.size() < 2u + body[1]) return;
+            const std::uint32_t before = readValue(body[0], at);
             writeBytes(body[0], body.data() + 2, body[1]);
+            if (body[0] == kRotationStepRegister && rotating()) {
+                const auto step = static_cast<std::int64_t>(readValue(body[0], at)) - before;
+                rotationPosition_ += static_cast<std::int32_t>(((step % kRotationModulo) + kRotationModulo) % kRotationModulo);
+            }
             break;
         }
         case 'S': {
@@ -189,22 +243,28 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at,
             break;
         }
         case '0': {
-            const auto ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count();
+            if (!debugInfo_.empty()) {
+                AppendReplyFrame(reply, '0', debugInfo_);
+                break;
+            }
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count();
             const auto timer = static_cast<std::uint16_t>(ms / 10);
             AppendReplyFrame(reply, '0',
                              {0x43, 0x45, 0x09, Low(timer, 0), Low(timer, 1), 0x2A, 0x00, 0x25});
             break;
         }
         case '@': {
-            std::vector<std::uint8_t> out = {8, 0x01, 0x80, 0x55, 0xAA, 0x00, 0xFF, 0x12, 0x34};
+            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(profiData_.size())};
+            out.insert(out.end(), profiData_.begin(), profiData_.end());
             AppendReplyFrame(reply, '@', out);
             break;
         }
+        case 'A':
+            profiData_ = body;
+            break;
         case 'C': {
-            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(kDebugDataSize)};
-            for (std::size_t i = 0; i < kDebugDataSize; ++i)
-                out.push_back(static_cast<std::uint8_t>(i));
+            std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(debugData_.size())};
+            out.insert(out.end(), debugData_.begin(), debugData_.end());
             AppendReplyFrame(reply, 'C', out);
             break;
         }
@@ -240,6 +300,24 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at,
             // 'W' 'V' 'T' 'U', the program commands and the rest: taken, not answered.
             break;
     }
+}
+
+bool RegisterDevice::rotating() const {
+    return positionRegister_ >= 0 && words_[kRotationModeRegister] == kRotationMode;
+}
+
+void RegisterDevice::answerPoll(Clock::time_point at, std::vector<std::uint8_t>& reply) {
+    ++polls_;
+    if (demoText_ && at >= nextDemoLine_) {
+        moduleText_ += "Module running, line " + std::to_string(++demoLines_) + "\r\n";
+        nextDemoLine_ = at + std::chrono::milliseconds(kDemoLineMs);
+    }
+    const std::size_t n = std::min(moduleText_.size(), kPollTextChunk);
+    std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(n)};
+    body.insert(body.end(), moduleText_.begin(), moduleText_.begin() + static_cast<std::ptrdiff_t>(n));
+    moduleText_.erase(0, n);
+    // The reply's destination is 0, as every reply of the register protocol.
+    AppendReplyFrame(reply, ' ', body);
 }
 
 }  // namespace vindelor::sim

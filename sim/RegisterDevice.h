@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "sim/DeviceModel.h"
@@ -20,6 +21,8 @@ class RegisterDevice : public DeviceModel {
     static constexpr int kRegisterCount = 256;
     static constexpr std::size_t kModuleStatusSize = 108;
     static constexpr std::size_t kDebugDataSize = 255;
+    static constexpr std::size_t kPollTextChunk = 64;
+    static constexpr int kDemoLineMs = 2000;
 
     RegisterDevice();
 
@@ -47,12 +50,37 @@ class RegisterDevice : public DeviceModel {
     void setModuleRegister(int reg, std::int32_t value);
     std::int32_t moduleRegister(int reg) const;
 
+    // The fieldbus module's text poll (' '): text queued here goes out with the next polls, at
+    // most kPollTextChunk bytes a reply; an empty queue answers with no text.
+    void feedModuleText(const std::string& text);
+    // A module that prints a line about every kDemoLineMs on its own, for the demo.
+    void setDemoText(bool on);
+    // Poll requests answered so far.
+    int pollCount() const;
+    // The 8 bytes of the '0' reply, in place of the running timer block; empty to go back.
+    void setDebugInfo(const std::vector<std::uint8_t>& block);
+    // The data of the '@' reply; an 'A' request replaces it with its own data bytes.
+    void setProfiData(const std::vector<std::uint8_t>& data);
+    std::vector<std::uint8_t> profiData() const;
+    // The data of the 'C' reply.
+    void setDebugData(const std::vector<std::uint8_t>& data);
+    // A motor that turns under the manual rotation: while register 2 holds 7, every write to
+    // register 176 moves the position register on by the step (modulo 1143) from the last one.
+    void followRotation(int positionRegister);
+
     // Every frame taken, in order.
     std::vector<Frame> frames() const;
     void clearFrames();
     int lastGroupSequence() const;
 
-  private:
+private:
+    static constexpr std::size_t kRotationModeRegister = 2;
+    static constexpr std::uint16_t kRotationMode = 7;
+    static constexpr int kRotationStepRegister = 176;
+    static constexpr std::int64_t kRotationModulo = 1143;
+
+    bool rotating() const;
+    void answerPoll(Clock::time_point at, std::vector<std::uint8_t>& reply);
     std::uint32_t readValue(int reg, Clock::time_point at) const;
     void writeBytes(int reg, const std::uint8_t* bytes, std::size_t n);
     void handle(const Frame& f, Clock::time_point at, std::vector<std::uint8_t>& reply);
@@ -73,6 +101,16 @@ class RegisterDevice : public DeviceModel {
     std::vector<std::uint8_t> moduleStatus_;
     std::vector<Frame> frames_;
     Clock::time_point started_ = Clock::now();
+    std::string moduleText_;
+    bool demoText_ = false;
+    Clock::time_point nextDemoLine_ {};
+    int demoLines_ = 0;
+    int polls_ = 0;
+    std::vector<std::uint8_t> debugInfo_;
+    std::vector<std::uint8_t> profiData_ = {0x01, 0x80, 0x55, 0xAA, 0x00, 0xFF, 0x12, 0x34};
+    std::vector<std::uint8_t> debugData_;
+    int positionRegister_ = -1;
+    std::int32_t rotationPosition_ = 0;
 };
 
 // Appends a reply frame: the letter three times, destination 0, the body as pairs, the trailer.

@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
             auto registers = std::make_shared<RegisterDevice>();
             registers->setAddress(address);
             registers->setGroup(group);
+            registers->setDemoText(true);  // the module's text poll prints a line now and then
             if (auto error = ConfigureAsMotor(*registers, *deviceType, defs); !error.empty())
                 std::cerr << "vindelor-sim: " << error << "; registers are one word wide" << std::endl;
             device = registers;

@@ -49,6 +49,8 @@ std::string Demo::start() {
     device_ = std::make_shared<sim::RegisterDevice>();
     if (std::string why = sim::ConfigureAsMotor(*device_, registers::VX20_95, defs.toStdString()); !why.empty())
         return why;
+    // The fieldbus module's log has something to show when the poll runs.
+    device_->setDemoText(true);
 
     const QDir source(defs);
     for (const QString& name : source.entryList({QStringLiteral("*.dat")}, QDir::Files)) {

@@ -26,8 +26,13 @@
 #include "app/NcxBootPanel.h"
 #include "app/Cp1252.h"
 #include "app/FirmwarePanel.h"
+#include "app/GroupModuleTab.h"
 #include "app/GuardedApplication.h"
+#include "app/ModuleLogPanel.h"
+#include "app/MotorTestPanel.h"
 #include "app/PortComboBox.h"
+#include "app/ProfiTab.h"
+#include "app/RxTab.h"
 #include "app/TdlgEnterValue.h"
 #include "app/VarpTab.h"
 #include "protocol/ByteText.h"
@@ -42,6 +47,11 @@ constexpr int kGroupBoxWidth = 32;
 constexpr int kTabStretch = 3;
 constexpr int kMemoStretch = 1;
 constexpr int kWindowMargin = 4;
+// The module log and the motor tests sit in the right part of their tabs.
+constexpr int kLogPanelWidth = 410;
+constexpr int kLogPanelHeight = 290;
+constexpr int kMotorPanelWidth = 260;
+constexpr int kMotorPanelHeight = 200;
 
 const char* const kBaudRates[] = {"9600", "19200", "38400", "57600", "115200", "230400", "460800", "921600"};
 
@@ -92,6 +102,7 @@ TfrmMain::TfrmMain(protocol::Notifier& notifier, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    emit portClosing();
     stopReceiveThread();
     sender_.setPort(nullptr);
     port_.reset();
@@ -151,27 +162,37 @@ void TfrmMain::buildControls() {
     PageControl1 = new QTabWidget;
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     tsBasic = new BasicTab(*this);
-    tsPicoPLC = Page("tsPicoPLC");
-    tsProfi = Page("tsProfi");
+    tsPicoPLC = rxTab = new RxTab(*this);
+    tsProfi = profiTab = new ProfiTab(*this);
     tsBigVx = Page("tsBigVx");
+    motorTests = new MotorTestPanel(*this, tsBigVx);
+    motorTests->setFixedSize(kMotorPanelWidth, kMotorPanelHeight);
     tsVXM_NC = Page("tsVXM_NC");
+    moduleLog = new ModuleLogPanel(*this, tsVXM_NC);
+    moduleLog->setMinimumSize(kLogPanelWidth, kLogPanelHeight);
     // The expansion-module tab pings the programmable module as the VARP tab does.
     stPingModule = new QPushButton(QStringLiteral("Ping module"), tsVXM_NC);
     stPingModule->setObjectName(QStringLiteral("stPingModule"));
     stPingModule->move(8, 8);
     firmwarePanel = new FirmwarePanel(*this, tsVXM_NC);
-    firmwarePanel->setGeometry(8, 44, kWindowWidth - 40, 90);
+    firmwarePanel->setFixedHeight(90);
     tsVarp = new VarpTab(*this);
     connect(stPingModule, &QPushButton::clicked, this, [this] { guarded([this] { tsVarp->btnPingModuleClick(); }); });
-    tsFS = Page("tsFS");
+    tsFS = fsTab = new GroupModuleTab(*this);
     bigVxPanel = new BigVxPanel(*this);
-    (new QVBoxLayout(tsBigVx))->addWidget(bigVxPanel);
+    auto* bigVxLayout = new QHBoxLayout(tsBigVx);
+    bigVxLayout->addWidget(bigVxPanel, 1);
+    bigVxLayout->addWidget(motorTests, 0, Qt::AlignTop);
     ncxBootPanel = new NcxBootPanel(*this);
-    // Below the ping button that sits at the top of the page.
+    // Below the ping button that sits at the top of the page: the firmware update, then the
+    // bootloader tools beside the module log.
     auto* ncxLayout = new QVBoxLayout(tsVXM_NC);
     ncxLayout->setContentsMargins(8, 40, 8, 8);
-    ncxLayout->addWidget(ncxBootPanel);
-    ncxLayout->addStretch();
+    ncxLayout->addWidget(firmwarePanel);
+    auto* ncxRow = new QHBoxLayout;
+    ncxRow->addWidget(ncxBootPanel, 0, Qt::AlignTop);
+    ncxRow->addWidget(moduleLog, 1);
+    ncxLayout->addLayout(ncxRow, 1);
     PageControl1->addTab(tsBasic, QStringLiteral("VxBasic"));
     PageControl1->addTab(tsPicoPLC, QStringLiteral("Rx"));
     PageControl1->addTab(tsProfi, QStringLiteral("Profi"));
@@ -377,7 +398,16 @@ void TfrmMain::stopReceiveThread() {
     sink_.stopWorkers(false);
 }
 
+void TfrmMain::pauseReceiving() {
+    if (thread_ && !thread_->Finished()) thread_->Pause();
+}
+
+void TfrmMain::resumeReceiving() {
+    if (thread_) thread_->Resume();
+}
+
 void TfrmMain::ReopenPort() {
+    emit portClosing();
     stopReceiveThread();
     sender_.setPort(nullptr);
     port_.reset();
@@ -454,6 +484,21 @@ void TfrmMain::handleMessage(const protocol::Message& message) {
                     notifier_.information(caption, text);
                 break;
             }
+            case protocol::MsgDebugInfo:
+                rxTab->onDebugInfo(message.payload);
+                break;
+            case protocol::MsgFieldbusData:
+                profiTab->onFieldbusData(message.payload);
+                break;
+            case protocol::MsgDebugData:
+                profiTab->onDebugData(message.payload);
+                break;
+            case protocol::MsgModuleStatus:
+                fsTab->onModuleStatus(message.payload);
+                break;
+            case protocol::MsgModuleRegister:
+                fsTab->onModuleRegister(static_cast<int>(message.wParam), static_cast<std::uint32_t>(message.lParam));
+                break;
             case protocol::MsgLoaderState:
                 LoaderState = static_cast<int>(message.wParam);
                 firmwarePanel->onLoaderState(LoaderState, message.lParam);

@@ -31,7 +31,12 @@ class BasicTab;
 class BigVxPanel;
 class NcxBootPanel;
 class FirmwarePanel;
+class GroupModuleTab;
+class ModuleLogPanel;
+class MotorTestPanel;
 class PortComboBox;
+class ProfiTab;
+class RxTab;
 class TdlgEnterValue;
 class VarpTab;
 
@@ -83,6 +88,11 @@ public:
     void endPortOperation();
     bool portBusy() const { return !portOperations_.empty(); }
 
+    // Lends the port to an operation that talks to it itself: the receive thread parks between
+    // frames until resumeReceiving(). Nothing happens when no receive thread runs.
+    void pauseReceiving();
+    void resumeReceiving();
+
     // The handler of every message from a worker thread, on the window thread.
     void handleMessage(const protocol::Message& message);
 
@@ -116,12 +126,24 @@ public:
     QWidget* tsFS;
     QPushButton* stPingModule;
     FirmwarePanel* firmwarePanel;
+    // The expansion-module tools: the tabs above as their own classes, and the panels on
+    // tsVXM_NC and tsBigVx.
+    RxTab* rxTab;
+    ProfiTab* profiTab;
+    GroupModuleTab* fsTab;
+    ModuleLogPanel* moduleLog;
+    MotorTestPanel* motorTests;
     QPlainTextEdit* meSend;
     QPlainTextEdit* meRecieved;
     QPushButton* btnExit;
     QRadioButton* rbVxMode;
     QRadioButton* rbBigVxMode;
     QRadioButton* rbKTI30Mode;
+
+signals:
+    // The port object is about to be closed, replaced or destroyed (a port change, the end of
+    // the window): whatever uses it on its own lets go of it now.
+    void portClosing();
 
 protected:
     bool event(QEvent* e) override;

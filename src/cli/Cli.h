@@ -38,6 +38,12 @@ void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx);
 
 // vindelor-cli firmware FILE: a module firmware update; sets ctx.status (0 after "Done").
 void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file);
+void AddModuleCommands(CLI::App& app, CommandContext& ctx);
+
+// The group write of the group-write module's tab: an explicit group and sequence, the value as
+// a plain integer, its width from the register's definition. Prints the next sequence.
+void ModuleGroupWrite(CommandContext& ctx, const std::string& reg, const std::string& value, const std::string& group,
+                      int sequence);
 
 // An error to report on stderr with the given exit status.
 struct CommandError {

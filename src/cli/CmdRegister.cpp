@@ -41,6 +41,7 @@ struct RegisterArgs {
     int words = 1;
     int repeat = 0;
     int sequence = 0;
+    std::string moduleGroup;
     int count = 1;
     bool readAll = false;
 };
@@ -399,8 +400,16 @@ void AddRegisterCommands(CLI::App& app, CommandContext& ctx) {
     group->add_option("register", args->reg, regHelp)->required();
     group->add_option("value", args->value, "Value")->required();
     group->add_option("--sequence", args->sequence, "Sequence number (low 8 bits are sent)")->capture_default_str();
+    auto* explicitGroup = group->add_option(
+        "--group", args->moduleGroup,
+        "As the group-write module's tab: this group, REGISTER a defined number, VALUE a plain integer");
     words(group);
-    group->callback([&ctx, args] { WriteCommand(ctx, *args, true); });
+    group->callback([&ctx, args, explicitGroup] {
+        if (explicitGroup->count() > 0)
+            ModuleGroupWrite(ctx, args->reg, args->value, args->moduleGroup, args->sequence);
+        else
+            WriteCommand(ctx, *args, true);
+    });
 
     auto* list = app.add_subcommand("list", "Print the register and bit-field lines as the window shows them");
     list->add_flag("--read", args->readAll, "Read every register from the device first");

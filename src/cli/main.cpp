@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     AddFirmwareCommands(app, ctx);
     AddProgramCommands(app, ctx);
     AddLargeMotorCommands(app, ctx);
+    AddModuleCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

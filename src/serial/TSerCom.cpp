@@ -332,7 +332,7 @@ bool TSerCom::WaitSent(std::uint32_t slackMs) {
     return true;
 }
 
-void TSerCom::FillReceiveRing(std::uint32_t n) {
+void TSerCom::FillReceiveRing(std::uint32_t n, const std::function<bool()>& abandon) {
     if (ReceiveCount >= n) return;
     const std::uint32_t m = n - ReceiveCount;
     if (!IsOpen) throw TSerErr(TSerErr::Io, "Error recving data");
@@ -348,7 +348,8 @@ void TSerCom::FillReceiveRing(std::uint32_t n) {
         }
         int left = RemainingMs(deadline);
         if (left <= 0) break;
-        WaitReadable(left);
+        if (WaitReadable(left, static_cast<bool>(abandon)) == Waited::Woken && abandon())
+            throw TSerErr(TSerErr::Io, "Error recving data");
     }
     if (got.size() < m) throw TSerErr(TSerErr::Io, "Error no data");
     if (ReceiveCount + m >= RingSize) throw TSerErr(TSerErr::Io, "Error buffer overflow sending");

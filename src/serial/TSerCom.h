@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,8 +58,9 @@ public:
     // slackMs. False when bytes are still waiting then. Throws on port errors.
     bool WaitSent(std::uint32_t slackMs);
 
-    // Buffered block transfers of the expansion-module poll.
-    void FillReceiveRing(std::uint32_t n);
+    // Buffered block transfers of the expansion-module poll. With `abandon`, a WakeReader()
+    // during the wait asks it whether to give up ("Error recving data") or go on waiting.
+    void FillReceiveRing(std::uint32_t n, const std::function<bool()>& abandon = {});
     void FlushTransmitRing();
     int TakeReceivedByte();
     // Appends a byte to the transmit ring; false when the ring is full.

@@ -1,0 +1,293 @@
+// The expansion-module tools from the command line: the fieldbus module's text poll, the
+// group-write module's status, registers and group write, the debug and fieldbus views, and
+// the break and rotation tests. Each does what its tab does, with the same bytes.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "cli/Cli.h"
+#include "cli/Session.h"
+#include "modules/DebugViews.h"
+#include "modules/GroupModule.h"
+#include "modules/IntegerText.h"
+#include "modules/ModulePoll.h"
+#include "modules/MotorTests.h"
+#include "registers/Definitions.h"
+
+namespace vindelor::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kReplyTimeoutMs = 1000;
+// How often a wait looks at the interrupt flag (a signal handler can only set a flag).
+constexpr auto kInterruptCheck = std::chrono::milliseconds(50);
+
+std::atomic<bool> g_interrupted {false};
+void OnInterrupt(int) { g_interrupted = true; }
+
+void CatchInterrupts() {
+    g_interrupted = false;
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+}
+
+// Sleeps for ms, or less when interrupted; false when interrupted.
+bool SleepUnlessInterrupted(int ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!g_interrupted) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return true;
+        std::this_thread::sleep_for(std::min<Clock::duration>(left, kInterruptCheck));
+    }
+    return false;
+}
+
+// The core's texts break lines with "\r" or "\r\n"; a terminal wants "\n".
+std::string TerminalText(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// A text that is not an integer is the user's mistake: exit status 2.
+template <typename Fn>
+void WithTextsChecked(Fn fn) {
+    try {
+        fn();
+    } catch (const modules::ConversionError& e) {
+        throw CommandError {kExitUsage, e.what()};
+    }
+}
+
+protocol::ReceivedMessage Await(Session& s, int number, const char* what) {
+    auto m = s.sink().take(number, std::chrono::milliseconds(kReplyTimeoutMs));
+    s.flushSendEcho();
+    if (!m) throw CommandError {kExitDevice, std::string("No answer from the device to the ") + what};
+    return *m;
+}
+
+// Message boxes of the register write become lines on stderr.
+struct StderrNotifier : protocol::Notifier {
+    void warning(const std::string& caption, const std::string& text) override {
+        std::cerr << caption << ": " << text << std::endl;
+    }
+    void information(const std::string& caption, const std::string& text) override {
+        std::cerr << caption << ": " << text << std::endl;
+    }
+};
+
+struct ModuleArgs {
+    int seconds = 0;
+    std::string reg;
+    std::string value;
+    std::vector<std::string> values;
+    int ticks = 1;
+    int increment = modules::kIncrementStart;
+    int interval = modules::kIntervalStartMs;
+};
+
+void PollCommand(CommandContext& ctx, const ModuleArgs& a) {
+    // The poll owns the port: no receive thread reads it meanwhile.
+    auto port = MakePort(ctx.options.port, ctx.options.baud);
+    OpenOrThrow(*port);
+    CatchInterrupts();
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::string failure;
+    modules::ModulePoller poller(
+        *port,
+        [](const std::string& text) {
+            std::cout << TerminalText(text);
+            std::cout.flush();
+        },
+        [&](const serial::TSerErr& e) {
+            std::lock_guard lock(mutex);
+            failure = std::string(e.Text) + (e.Detail[0] ? std::string(": ") + e.Detail : std::string());
+            ended.notify_all();
+        });
+    const auto deadline = Clock::now() + std::chrono::seconds(a.seconds);
+    std::unique_lock lock(mutex);
+    while (!g_interrupted && failure.empty() && (a.seconds <= 0 || Clock::now() < deadline))
+        ended.wait_for(lock, kInterruptCheck);
+    lock.unlock();
+    poller.Stop();
+    if (!failure.empty()) throw CommandError {kExitDevice, failure};
+}
+
+void ModuleStatusCommand(CommandContext& ctx) {
+    Session s(ctx.options);
+    modules::SendModuleStatusRequest(s.sender());
+    const auto m = Await(s, protocol::MsgModuleStatus, "status request");
+    std::cout << TerminalText(modules::ModuleStatusText(m.payload));
+}
+
+void ModuleReadCommand(CommandContext& ctx, const ModuleArgs& a) {
+    Session s(ctx.options);
+    WithTextsChecked([&] { modules::ReadInteger(a.reg); });
+    modules::SendModuleRegisterRead(s.sender(), a.reg);
+    const auto m = Await(s, protocol::MsgModuleRegister, "module register read");
+    std::cout << modules::ModuleRegisterText(static_cast<int>(m.wParam), static_cast<std::uint32_t>(m.lParam))
+              << std::endl;
+}
+
+void ModuleWriteCommand(CommandContext& ctx, const ModuleArgs& a) {
+    Session s(ctx.options);
+    WithTextsChecked([&] {
+        modules::ReadInteger(a.reg);
+        modules::SendModuleRegisterWrite(s.sender(), a.reg, a.value);
+    });
+    s.flushSendEcho();
+}
+
+// A request whose reply is shown as a text.
+void ViewCommand(CommandContext& ctx, std::uint8_t command, int reply, const char* what,
+                 std::string (*text)(std::span<const std::uint8_t>)) {
+    Session s(ctx.options);
+    modules::SendDebugRequest(s.sender(), command);
+    const auto m = Await(s, reply, what);
+    std::string shown = TerminalText(text(m.payload));
+    if (!shown.empty() && shown.back() != '\n') shown += '\n';
+    std::cout << shown;
+}
+
+void ProfiWriteCommand(CommandContext& ctx, const ModuleArgs& a) {
+    std::string joined;
+    for (const auto& v : a.values) joined += (joined.empty() ? "" : " ") + v;
+    std::array<std::uint8_t, modules::kProfiWriteBytes> data {};
+    WithTextsChecked([&] { data = modules::ParseProfiData(joined); });
+    Session s(ctx.options);
+    modules::SendDebugRequest(s.sender(), modules::DebugCmd::WriteProfiData, data);
+    s.flushSendEcho();
+}
+
+void BreakTestCommand(CommandContext& ctx, const ModuleArgs& a) {
+    Session s(ctx.options);
+    CatchInterrupts();
+    modules::BreakTest test;
+    for (int i = 0; i < a.ticks && SleepUnlessInterrupted(modules::kBreakTestIntervalMs); ++i) {
+        test.Tick(s.sender());
+        s.flushSendEcho();
+        std::cout << "register " << int {modules::kModeRegister} << " = " << test.Value() << std::endl;
+    }
+}
+
+void RotateCommand(CommandContext& ctx, const ModuleArgs& a) {
+    Session s(ctx.options);
+    StderrNotifier notes;
+    CatchInterrupts();
+    modules::Rotation rotation;
+    modules::Rotation::Start(s.sender());
+    // The motor never keeps turning after the command: the stop goes out on every way out.
+    try {
+        for (int i = 0; i < a.ticks && SleepUnlessInterrupted(a.interval); ++i) {
+            const std::int32_t v = rotation.Tick(s.sender(), notes, a.increment);
+            s.flushSendEcho();
+            std::cout << "register " << int {modules::kRotateRegister} << " = " << v << std::endl;
+        }
+    } catch (...) {
+        try {
+            modules::Rotation::Stop(s.sender());
+        } catch (...) {
+        }
+        throw;
+    }
+    modules::Rotation::Stop(s.sender());
+    s.flushSendEcho();
+}
+
+}  // namespace
+
+void ModuleGroupWrite(CommandContext& ctx, const std::string& reg, const std::string& value, const std::string& group,
+                      int sequence) {
+    const auto type = registers::DeviceTypeFromName(ctx.options.type);
+    if (!type) throw CommandError {kExitUsage, "Unknown device type " + ctx.options.type};
+    registers::Definitions defs;
+    const auto loaded = registers::LoadDefinitions(defs, *type, ctx.options.alt, ".");
+    if (!loaded.registersLoaded)
+        throw CommandError {kExitUsage, "No usable register definitions for " + ctx.options.type +
+                                            " in the current folder" +
+                                            (loaded.errors.empty() ? "" : " (" + loaded.errors.front() + ")")};
+    WithTextsChecked([&] {
+        modules::ReadInteger(group);
+        modules::ReadInteger(reg);
+        modules::ReadInteger(value);
+    });
+    Session s(ctx.options);
+    std::string next;
+    try {
+        modules::SendModuleGroupWrite(s.sender(), defs, {group, std::to_string(sequence), reg, value},
+                                      [&](const std::string& n) { next = n; });
+    } catch (const modules::ParameterNotFound& e) {
+        throw CommandError {kExitUsage, e.what()};
+    }
+    s.flushSendEcho();
+    std::cout << "next sequence " << next << std::endl;
+}
+
+void AddModuleCommands(CLI::App& app, CommandContext& ctx) {
+    auto args = std::make_shared<ModuleArgs>();
+
+    auto* poll = app.add_subcommand("poll", "Poll the fieldbus module's text and print it as it arrives");
+    poll->add_option("--seconds", args->seconds, "Stop after N seconds (default: until interrupted)")
+        ->check(CLI::NonNegativeNumber);
+    poll->callback([&ctx, args] { PollCommand(ctx, *args); });
+
+    auto* module = app.add_subcommand("module", "The group-write module's status and registers");
+    module->require_subcommand(1);
+    module->add_subcommand("status", "Print the module status")->callback([&ctx] { ModuleStatusCommand(ctx); });
+    auto* mread = module->add_subcommand("read", "Read a module register");
+    mread->add_option("register", args->reg, "Module register number")->required();
+    mread->callback([&ctx, args] { ModuleReadCommand(ctx, *args); });
+    auto* mwrite = module->add_subcommand("write", "Write a module register (4 bytes)");
+    mwrite->add_option("register", args->reg, "Module register number")->required();
+    mwrite->add_option("value", args->value, "Value (signed 32-bit)")->required();
+    mwrite->callback([&ctx, args] { ModuleWriteCommand(ctx, *args); });
+
+    app.add_subcommand("debug", "Read and print the debug status block")->callback([&ctx] {
+        ViewCommand(ctx, modules::DebugCmd::ReadDebugInfo, protocol::MsgDebugInfo, "debug info request",
+                    [](std::span<const std::uint8_t> d) { return modules::DebugStatusText(d); });
+    });
+
+    auto* profi = app.add_subcommand("profi", "The Profibus data of a fieldbus module");
+    profi->require_subcommand(1);
+    profi->add_subcommand("read", "Read and print the Profibus data")->callback([&ctx] {
+        ViewCommand(ctx, modules::DebugCmd::ReadProfiData, protocol::MsgFieldbusData, "Profibus data request",
+                    [](std::span<const std::uint8_t> d) { return modules::ProfiDataText(d); });
+    });
+    auto* pwrite = profi->add_subcommand("write", "Write up to 9 data bytes (the rest are 0)");
+    pwrite->add_option("values", args->values, "Decimal values; their low 8 bits are sent");
+    pwrite->callback([&ctx, args] { ProfiWriteCommand(ctx, *args); });
+    profi->add_subcommand("dump", "Read and print the 256-byte debug area")->callback([&ctx] {
+        ViewCommand(ctx, modules::DebugCmd::ReadDebugData, protocol::MsgDebugData, "debug data request",
+                    [](std::span<const std::uint8_t> d) { return modules::DebugAreaText(d); });
+    });
+
+    auto* brk = app.add_subcommand("break-test", "Write register 2 with 3, 0, 3, ... every 500 ms");
+    brk->add_option("--ticks", args->ticks, "Number of writes")->check(CLI::PositiveNumber)->capture_default_str();
+    brk->callback([&ctx, args] { BreakTestCommand(ctx, *args); });
+
+    auto* rotate = app.add_subcommand("rotate", "Manual rotation: register 2 = 7, steps in register 176, then 2 = 0");
+    rotate->add_option("--increment", args->increment, "Step per tick")
+        ->check(CLI::Range(modules::kIncrementMin, modules::kIncrementMax))
+        ->capture_default_str();
+    rotate->add_option("--interval", args->interval, "Milliseconds between ticks")
+        ->check(CLI::Range(modules::kIntervalMinMs, modules::kIntervalMaxMs))
+        ->capture_default_str();
+    rotate->add_option("--ticks", args->ticks, "Number of steps")->check(CLI::PositiveNumber)->capture_default_str();
+    rotate->callback([&ctx, args] { RotateCommand(ctx, *args); });
+}
+
+}  // namespace vindelor::cli
