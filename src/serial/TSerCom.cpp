@@ -134,6 +134,8 @@ void TSerCom::Open() {
     ::tcflush(fd, TCIOFLUSH);
     DropReadBuffer();
     IsOpen = true;
+    hangUpTold_ = false;
+    TapEvent("open " + path + " baud " + std::to_string(BaudRate));
     std::this_thread::sleep_for(std::chrono::milliseconds(kSettleAfterOpenMs));
     ReceiveCount = 0;
     TransmitCount = 0;
@@ -178,6 +180,7 @@ void TSerCom::Close() {
         ::ioctl(Handle, TIOCNXCL);
         ::close(Handle);
         Handle = -1;
+        TapEvent("closed");
     }
     IsOpen = false;
     DropReadBuffer();
@@ -185,7 +188,10 @@ void TSerCom::Close() {
 
 void TSerCom::SetBaudRate(int rate) {
     BaudRate = static_cast<std::uint32_t>(rate);
-    if (IsOpen) ApplyConfiguration();
+    if (IsOpen) {
+        ApplyConfiguration();
+        TapEvent("baud " + std::to_string(BaudRate));
+    }
 }
 
 TSerCom::Waited TSerCom::WaitReadable(int ms, bool wakeable) {
@@ -222,10 +228,11 @@ int TSerCom::ReadByte() {
     if (n > 0) {
         readPos_ = 1;
         readLen_ = static_cast<std::size_t>(n);
+        Tapped(TrafficTap::Direction::Received, readBuffer_.data(), readLen_);
         return readBuffer_[0];
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
-    if (n < 0) throw TSerErr(TSerErr::Io, "Error reading port");
+    if (n < 0) ReadFailed(errno == EIO);
     // With no minimum count a terminal read returns nothing both when the queue is empty and
     // when the line hung up (unplugged adapter, closed pseudo-terminal): ask which.
     pollfd pfd {Handle, POLLIN, 0};
@@ -233,9 +240,16 @@ int TSerCom::ReadByte() {
     do {
         r = ::poll(&pfd, 1, 0);
     } while (r < 0 && errno == EINTR);
-    if (r < 0 || (pfd.revents & (POLLERR | POLLNVAL | POLLHUP)))
-        throw TSerErr(TSerErr::Io, "Error reading port");
+    if (r < 0 || (pfd.revents & (POLLERR | POLLNVAL | POLLHUP))) ReadFailed((pfd.revents & POLLHUP) != 0);
     return -1;
+}
+
+void TSerCom::ReadFailed(bool hangUp) {
+    if (hangUp && !hangUpTold_) {
+        hangUpTold_ = true;
+        TapEvent("hang-up");
+    }
+    throw TSerErr(TSerErr::Io, "Error reading port");
 }
 
 int TSerCom::ReadWithin(std::uint32_t ms, bool wakeable) {
@@ -299,6 +313,7 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t count, std::uint32_t ba
 void TSerCom::SendChar(std::uint8_t b) {
     if (!IsOpen || !WriteAll(Handle, &b, 1, BaudRate))
         throw TSerErr(TSerErr::Io, "Error sending char");
+    Tapped(TrafficTap::Direction::Sent, &b, 1);
 }
 
 void TSerCom::SendString(const std::uint8_t* p, int count) {
@@ -306,6 +321,7 @@ void TSerCom::SendString(const std::uint8_t* p, int count) {
     if (count == 0) return;
     if (!WriteAll(Handle, p, static_cast<std::size_t>(count), BaudRate))
         throw TSerErr(TSerErr::Io, "Error sending string");
+    Tapped(TrafficTap::Direction::Sent, p, static_cast<std::size_t>(count));
 }
 
 void TSerCom::FillReceiveRing(std::uint32_t n) {
@@ -343,6 +359,7 @@ void TSerCom::FlushTransmitRing() {
     }
     if (!IsOpen || !WriteAll(Handle, block.data(), block.size(), BaudRate))
         throw TSerErr(TSerErr::Io, "Error sending data");
+    Tapped(TrafficTap::Direction::Sent, block.data(), block.size());
     TransmitCount = 0;
 }
 
