@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/Cli.h"
+#include "cli/Trace.h"
 
 int main(int argc, char** argv) {
     using namespace vindelor::cli;
@@ -20,10 +21,16 @@ int main(int argc, char** argv) {
                                      "register definition files in the current folder)")
         ->capture_default_str();
     app.add_flag("--alt", o.alt, "Use the alternative register definition file");
+    app.add_option("--trace", o.trace, "Write every byte sent and received to FILE, one frame a line (see README)");
+    // Before the command runs, so that it sees every byte.
+    app.parse_complete_callback([&o] {
+        if (!o.trace.empty()) StartTrace(o.trace, "vindelor-cli port " + o.port + " baud " + std::to_string(o.baud));
+    });
 
     AddRegisterCommands(app, ctx);
     AddFirmwareCommands(app, ctx);
     AddProgramCommands(app, ctx);
+    AddTraceCommands(app, ctx);
 
     try {
         app.parse(argc, argv);
