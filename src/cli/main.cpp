@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     AddFirmwareCommands(app, ctx);
     AddProgramCommands(app, ctx);
     AddTraceCommands(app, ctx);
+    AddScopeCommands(app, ctx);
 
     try {
         app.parse(argc, argv);
