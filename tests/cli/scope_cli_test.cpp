@@ -1,7 +1,6 @@
 // vindelor-cli scope against the simulated motor, with the definitions of defs/.
 #include <gtest/gtest.h>
 
-
 #include "support/ScopeFixture.h"
 
 namespace vindelor::cli {
