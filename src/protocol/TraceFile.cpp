@@ -118,9 +118,11 @@ bool PrintTrace(std::istream& in, std::ostream& out, std::string& error) {
         }
         const std::int64_t delta = previous < 0 ? 0 : f->micros - previous;
         previous = f->micros;
+        // Lines out of order (possible in a hand-edited file) show a negative step.
+        std::string step(1, delta < 0 ? '-' : '+');
+        step += FormatTime(delta < 0 ? -delta : delta);
         char head[96];
-        std::snprintf(head, sizeof head, "%12s  %11s  %s  ", FormatTime(f->micros).c_str(),
-                      (delta < 0 ? "-" + FormatTime(-delta) : "+" + FormatTime(delta)).c_str(),
+        std::snprintf(head, sizeof head, "%12s  %11s  %s  ", FormatTime(f->micros).c_str(), step.c_str(),
                       TraceDirectionName(f->direction));
         out << head << DescribeTraceFrame(f->direction, f->bytes) << "\n";
         for (std::size_t i = 0; i < f->bytes.size(); i += kPrintBytesPerLine) {
