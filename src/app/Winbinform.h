@@ -29,6 +29,8 @@ namespace vindelor::app {
 
 class BasicTab;
 class PortComboBox;
+class PortWatch;
+class ScopeTab;
 class TdlgEnterValue;
 class VarpTab;
 
@@ -57,6 +59,10 @@ public:
     void ReopenPort();
     // True while a receive thread runs on an open port.
     bool receiving() const;
+    // The receive thread ended on its own (the port hung up) and no operation owns the port.
+    bool portLost() const;
+    // Starts a new receive thread on the (reopened) port.
+    void restartReceiveThread();
 
     protocol::Sender& sender() { return sender_; }
     protocol::Notifier& notifier() { return notifier_; }
@@ -104,6 +110,8 @@ public:
     QWidget* tsVXM_NC;
     VarpTab* tsVarp;
     QWidget* tsFS;
+    ScopeTab* tsScope;
+    PortWatch* portWatch = nullptr;
     QPushButton* stPingModule;
     QPlainTextEdit* meSend;
     QPlainTextEdit* meRecieved;

@@ -178,7 +178,7 @@ void TraceFramer::scan(bool final, std::vector<TraceFrame>& out) {
         const Match m = MatchFrame(direction_, rest);
         if (m.fit == Fit::Frame) {
             emitNoise(out);
-            emit({rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(m.length)}, times_[pos], out);
+            emitFrame({rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(m.length)}, times_[pos], out);
             pos += m.length;
             continue;
         }
@@ -192,7 +192,7 @@ void TraceFramer::scan(bool final, std::vector<TraceFrame>& out) {
     if (final) emitNoise(out);
 }
 
-void TraceFramer::emit(std::vector<std::uint8_t> bytes, std::int64_t micros, std::vector<TraceFrame>& out) {
+void TraceFramer::emitFrame(std::vector<std::uint8_t> bytes, std::int64_t micros, std::vector<TraceFrame>& out) {
     TraceFrame f;
     f.micros = micros;
     f.direction = direction_;
@@ -203,7 +203,7 @@ void TraceFramer::emit(std::vector<std::uint8_t> bytes, std::int64_t micros, std
 
 void TraceFramer::emitNoise(std::vector<TraceFrame>& out) {
     if (noise_.empty()) return;
-    emit(std::move(noise_), noiseTime_, out);
+    emitFrame(std::move(noise_), noiseTime_, out);
     noise_.clear();
 }
 

@@ -47,7 +47,7 @@ public:
 
 private:
     void scan(bool final, std::vector<TraceFrame>& out);
-    void emit(std::vector<std::uint8_t> bytes, std::int64_t micros, std::vector<TraceFrame>& out);
+    void emitFrame(std::vector<std::uint8_t> bytes, std::int64_t micros, std::vector<TraceFrame>& out);
     void emitNoise(std::vector<TraceFrame>& out);
 
     TraceDirection direction_;
