@@ -54,17 +54,26 @@ bool WorkerThread::Finished() const {
 
 bool WorkerThread::WaitUntilSuspended(const std::function<void()>& service) {
     std::unique_lock lock(mutex_);
+    const auto parked = [this] { return suspended_ || finished_ || !thread_.joinable(); };
+    if (!service) {
+        changed_.wait(lock, parked);
+        return suspended_;
+    }
     std::uint64_t serviced = 0;
     for (;;) {
-        changed_.wait(lock, [&] {
-            return suspended_ || finished_ || !thread_.joinable() ||
-                   (service && ownerWaiting_ && ownerWaits_ != serviced);
-        });
-        if (suspended_ || finished_ || !thread_.joinable()) return suspended_;
+        changed_.wait(lock, [&] { return parked() || (ownerWaiting_ && ownerWaits_ != serviced); });
+        if (parked()) return suspended_;
+        // The worker has said it waits for us, but what it waits on may not have reached us
+        // yet: serve, then serve again after a short while for as long as it still waits.
         serviced = ownerWaits_;
-        lock.unlock();
-        service();
-        lock.lock();
+        do {
+            lock.unlock();
+            service();
+            lock.lock();
+        } while (!changed_.wait_for(lock, kOwnerWaitRetry, [&] {
+            return parked() || !ownerWaiting_ || ownerWaits_ != serviced;
+        }));
+        serviced = ownerWaits_;
     }
 }
 
@@ -78,6 +87,7 @@ void WorkerThread::BeginOwnerWait() {
 void WorkerThread::EndOwnerWait() {
     std::lock_guard lock(mutex_);
     ownerWaiting_ = false;
+    changed_.notify_all();
 }
 
 void WorkerThread::SuspendSelf() {

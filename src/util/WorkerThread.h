@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -53,6 +54,8 @@ protected:
 
 private:
     void Run();
+
+    static constexpr std::chrono::milliseconds kOwnerWaitRetry {5};
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -255,14 +255,15 @@ private slots:
             QVERIFY(sim_->received().empty());
             return;
         }
-        const int kvb = numberOf("KVB3");
-        QTRY_COMPARE_WITH_TIMEOUT(device_->value(kvb + 3), 103u, kWait);
+        // KVFY comes last, after KVB.
         const int kff = numberOf("KFF3"), kvfx = numberOf("KVFX4"), kvfy = numberOf("KVFY3");
+        const int kvb = numberOf("KVB3");
+        QTRY_COMPARE_WITH_TIMEOUT(device_->value(kvfy + 2), 4096u, kWait);
         for (int k = 0; k < 4; ++k) QCOMPARE(device_->value(kff + k), std::uint32_t(k + 1));
         QCOMPARE(device_->value(kvfx), 3u);
         QCOMPARE(device_->value(kvfx + 1), 0xFFFDu);
-        QCOMPARE(device_->value(kvfy + 2), 4096u);
         QCOMPARE(device_->value(kvb), 100u);
+        QCOMPARE(device_->value(kvb + 3), 103u);
     }
 
     void typeBoxAndAltFilesReloadTheList() {

@@ -9,8 +9,12 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -23,7 +27,11 @@
 #include "app/TdlgEnterValue.h"
 #include "firmware/TErr.h"
 #include "protocol/Messages.h"
+#include "protocol/RecvThread.h"
+#include "serial/TSerCom.h"
 #include "serial/TSerErr.h"
+#include "sim/RegisterDevice.h"
+#include "sim/SimPort.h"
 #include "support/RecordingNotifier.h"
 
 using namespace vindelor::app;
@@ -117,6 +125,69 @@ private slots:
         QCOMPARE(seen[1].payload, (std::vector<std::uint8_t> {1, 2, 3}));
         QCOMPARE(seen[2].number, 3);
         for (const auto& s : seen) QVERIFY(s.onWindowThread);
+    }
+
+    void aPauseWhileAReplyIsOnItsWayToTheWindowHandsItOverAndReturns() {
+        // A reply the window must handle (sent, not posted) arrives just as a button pauses
+        // the receive thread: the pause must deliver it rather than wait for a thread that
+        // waits for the window.
+        using vindelor::protocol::Message;
+        using vindelor::protocol::MsgModuleRegister;
+        QObject receiver;
+        std::vector<int> handled;
+        QtMessageSink window(&receiver, [&](const Message& m) { handled.push_back(m.number); });
+        struct Announcing : vindelor::protocol::MessageSink {
+            explicit Announcing(QtMessageSink& w) : inner(w) {}
+            void post(int n, std::int64_t w, std::int64_t l) override { inner.post(n, w, l); }
+            void send(const Message& m) override {
+                if (m.number == MsgModuleRegister) sending.set_value();
+                inner.send(m);
+            }
+            void deliverPending() override { inner.deliverPending(); }
+            QtMessageSink& inner;
+            std::promise<void> sending;
+        } sink(window);
+
+        auto device = std::make_shared<vindelor::sim::RegisterDevice>();
+        vindelor::sim::SimPort sim(device);
+        vindelor::serial::TSerCom port(sim.slavePath(), 19200, 8000);
+        port.Open();
+        vindelor::protocol::RecvThread thread(&port, &sink, {});
+        auto sending = sink.sending.get_future();
+        std::vector<std::uint8_t> frame;
+        vindelor::sim::AppendReplyFrame(frame, '[', {0x0B, 4, 0x01, 0x00, 0x00, 0x80});
+        sim.inject(frame);
+        QVERIFY(sending.wait_for(std::chrono::milliseconds(kWait)) == std::future_status::ready);
+
+        // Should the pause hang, the watchdog releases the send so that the test fails
+        // instead of hanging.
+        std::mutex m;
+        std::condition_variable cv;
+        bool paused = false;
+        bool released = false;
+        std::thread watchdog([&] {
+            std::unique_lock lock(m);
+            if (!cv.wait_for(lock, std::chrono::milliseconds(kWait), [&] { return paused; })) {
+                released = true;
+                window.stopWorkers(true);
+            }
+        });
+        thread.Pause();
+        {
+            std::lock_guard lock(m);
+            paused = true;
+        }
+        cv.notify_all();
+        watchdog.join();
+        QVERIFY(!released);
+        // Before it, the echo of the frame's bytes, posted as they came.
+        QCOMPARE(std::count(handled.begin(), handled.end(), MsgModuleRegister), 1);
+        QCOMPARE(handled.back(), MsgModuleRegister);
+        // The port is the caller's now: the thread reads nothing until it is resumed.
+        sim.inject({0x5A});
+        QCOMPARE(port.WaitByte(1000), 0x5A);
+        thread.Resume();
+        thread.Stop();
     }
 
     void aWorkerWaitingToSendDoesNotHoldUpItsOwnStop() {
