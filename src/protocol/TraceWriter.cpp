@@ -47,8 +47,9 @@ std::int64_t TraceWriter::now() const {
 }
 
 void TraceWriter::traffic(Direction direction, const std::uint8_t* bytes, std::size_t count) noexcept {
-    const std::int64_t t = now();
+    // The time is taken under the lock, so the order of the times is the order of the calls.
     std::lock_guard lock(mutex_);
+    const std::int64_t t = now();
     if (!file_) return;
     try {
         flushStaleLocked(t);
@@ -66,8 +67,8 @@ void TraceWriter::traffic(Direction direction, const std::uint8_t* bytes, std::s
 }
 
 void TraceWriter::lineEvent(std::string_view text) noexcept {
-    const std::int64_t t = now();
     std::lock_guard lock(mutex_);
+    const std::int64_t t = now();
     if (!file_) return;
     try {
         // What was on the line before the event belongs before it.
@@ -81,8 +82,8 @@ void TraceWriter::lineEvent(std::string_view text) noexcept {
 }
 
 void TraceWriter::flushStale() noexcept {
-    const std::int64_t t = now();
     std::lock_guard lock(mutex_);
+    const std::int64_t t = now();
     if (!file_) return;
     try {
         flushStaleLocked(t);

@@ -310,18 +310,25 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t count, std::uint32_t ba
 
 }  // namespace
 
+// The tap sees bytes before they go out: a reply may be read (and traced) before a write call
+// returns. A write that fails is told to the tap as an event.
 void TSerCom::SendChar(std::uint8_t b) {
-    if (!IsOpen || !WriteAll(Handle, &b, 1, BaudRate))
-        throw TSerErr(TSerErr::Io, "Error sending char");
+    if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending char");
     Tapped(TrafficTap::Direction::Sent, &b, 1);
+    if (!WriteAll(Handle, &b, 1, BaudRate)) {
+        TapEvent("write failed");
+        throw TSerErr(TSerErr::Io, "Error sending char");
+    }
 }
 
 void TSerCom::SendString(const std::uint8_t* p, int count) {
     if (count < 0 || !IsOpen) throw TSerErr(TSerErr::Io, "Error sending string");
     if (count == 0) return;
-    if (!WriteAll(Handle, p, static_cast<std::size_t>(count), BaudRate))
-        throw TSerErr(TSerErr::Io, "Error sending string");
     Tapped(TrafficTap::Direction::Sent, p, static_cast<std::size_t>(count));
+    if (!WriteAll(Handle, p, static_cast<std::size_t>(count), BaudRate)) {
+        TapEvent("write failed");
+        throw TSerErr(TSerErr::Io, "Error sending string");
+    }
 }
 
 void TSerCom::FillReceiveRing(std::uint32_t n) {
@@ -357,9 +364,12 @@ void TSerCom::FlushTransmitRing() {
         b = TransmitRing[TransmitReadIndex];
         TransmitReadIndex = (TransmitReadIndex + 1) % RingSize;
     }
-    if (!IsOpen || !WriteAll(Handle, block.data(), block.size(), BaudRate))
-        throw TSerErr(TSerErr::Io, "Error sending data");
+    if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending data");
     Tapped(TrafficTap::Direction::Sent, block.data(), block.size());
+    if (!WriteAll(Handle, block.data(), block.size(), BaudRate)) {
+        TapEvent("write failed");
+        throw TSerErr(TSerErr::Io, "Error sending data");
+    }
     TransmitCount = 0;
 }
 

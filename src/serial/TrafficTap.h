@@ -15,10 +15,10 @@ public:
     enum class Direction { Sent, Received };
 
     virtual ~TrafficTap() = default;
-    // Bytes handed to the driver (Sent) or taken from it (Received), as one block.
+    // Bytes about to be handed to the driver (Sent) or taken from it (Received), as one block.
     virtual void traffic(Direction direction, const std::uint8_t* bytes, std::size_t count) noexcept = 0;
     // Something happened to the line: "open /dev/ttyUSB0 baud 19200", "baud 115200", "closed",
-    // "hang-up".
+    // "hang-up", "write failed".
     virtual void lineEvent(std::string_view text) noexcept = 0;
 };
 

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 
+#include "registers/Definitions.h"
+#include "sim/DeviceSetup.h"
 #include "support/RunCli.h"
 #include "support/SimFixture.h"
 #include "support/Spawn.h"
@@ -28,6 +30,12 @@ protected:
         std::filesystem::create_symlink(target, tmp);
         std::filesystem::rename(tmp, link);
     }
+    // The device is gone: the name leads nowhere (a new pseudo-terminal of another test may
+    // get the old number).
+    void unplug() {
+        pointLinkAt(dir.file("gone"));
+        sim.reset();
+    }
     std::unique_ptr<testing::Spawned> monitor(const std::string& flags) {
         return std::make_unique<testing::Spawned>(std::string(VINDELOR_CLI) + " --port " + link + " monitor " + flags,
                                                   dir.file("out"), dir.file("err"));
@@ -48,7 +56,7 @@ TEST_F(CliReconnect, MonitorSaysLostThenBackAndReadsAgain) {
 
     sim->hangUp();
     ASSERT_TRUE(m->waitFor("Port lost: " + link + " \u2014 waiting for it to return", true, 2000)) << m->err();
-    sim.reset();
+    unplug();
     std::this_thread::sleep_for(1500ms);  // a few tries find nothing
     EXPECT_EQ(m->err().find("Port back"), std::string::npos);
 
@@ -68,6 +76,23 @@ TEST_F(CliReconnect, WithoutReconnectALostPortEndsMonitorWithStatusOne) {
     sim->hangUp();
     EXPECT_EQ(m->wait(3000), 1);
     EXPECT_NE(m->err().find("Port lost: " + link + "\n"), std::string::npos) << m->err();
+}
+
+TEST_F(CliReconnect, ScopeGoesOnSamplingAfterThePortComesBack) {
+    ASSERT_EQ(sim::ConfigureAsMotor(*device, registers::VX20_95, sim::DefaultDefinitionsFolder()), "");
+    testing::Spawned scope(std::string(VINDELOR_CLI) + " --port " + link + " scope --seconds 8 --reconnect",
+                           dir.file("out"), dir.file("err"), sim::DefaultDefinitionsFolder());
+    ASSERT_TRUE(scope.waitFor("time_s,V_IST,TEMP,MODE,STATUS\n0.", false, 5000)) << scope.err();
+    sim->hangUp();
+    ASSERT_TRUE(scope.waitFor("Port lost: " + link, true, 2000)) << scope.err();
+    unplug();
+    const std::size_t rowsBefore = scope.out().size();
+    sim = std::make_unique<sim::SimPort>(device);
+    pointLinkAt(sim->slavePath());
+    ASSERT_TRUE(scope.waitFor("Port back", true, 3000)) << scope.err();
+    EXPECT_EQ(scope.wait(10000), 0) << scope.err();
+    EXPECT_GT(scope.out().size(), rowsBefore + 100) << "rows after the port came back";
+    EXPECT_NE(scope.err().find(" rows/s"), std::string::npos) << scope.err();
 }
 
 }  // namespace

@@ -16,10 +16,13 @@ namespace vindelor::testing {
 // tests that act on the device while the program runs.
 class Spawned {
 public:
-    Spawned(const std::string& command, const std::string& outFile, const std::string& errFile)
+    // The command runs in folder when one is given.
+    Spawned(const std::string& command, const std::string& outFile, const std::string& errFile,
+            const std::string& folder = "")
         : out_(outFile), err_(errFile) {
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(127);
             const std::string line = "exec " + command + " >" + outFile + " 2>" + errFile;
             ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
