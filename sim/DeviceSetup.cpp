@@ -3,11 +3,15 @@
 #include <cmath>
 #include <filesystem>
 
+#include "registers/DefinitionFolders.h"
 #include "registers/Definitions.h"
 
 namespace vindelor::sim {
 
 std::string DefaultDefinitionsFolder() {
+    // Installed: the shipped folder beside the program; in the build tree: the source's defs/.
+    if (const std::string shipped = registers::SharedDefinitionFolder(); !shipped.empty() && std::filesystem::exists(shipped))
+        return shipped;
 #ifdef VINDELOR_DEFS_DIR
     if (std::filesystem::exists(VINDELOR_DEFS_DIR)) return VINDELOR_DEFS_DIR;
 #endif

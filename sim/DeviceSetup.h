@@ -12,7 +12,8 @@ namespace vindelor::sim {
 // Returns an empty string, or why the definitions could not be loaded.
 std::string ConfigureAsMotor(RegisterDevice& device, int deviceType, const std::string& folder);
 
-// The folder of the definition files that ship with the tool.
+// The folder of the definition files that ship with the tool: the installed one beside the
+// program, else defs/ of the source tree the program was built from, else the current folder.
 std::string DefaultDefinitionsFolder();
 
 }  // namespace vindelor::sim

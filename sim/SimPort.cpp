@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +12,25 @@ namespace vindelor::sim {
 
 namespace {
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+
+// The rate the tool has set on its side of the pseudo-terminal (the pair shares one line
+// configuration); 0 when it cannot be told.
+int ToolRate(int master) {
+    termios tio {};
+    if (::tcgetattr(master, &tio) != 0) return 0;
+    switch (::cfgetospeed(&tio)) {
+        case B9600: return 9600;
+        case B19200: return 19200;
+        case B38400: return 38400;
+        case B57600: return 57600;
+        case B115200: return 115200;
+        case B230400: return 230400;
+        case B460800: return 460800;
+        case B921600: return 921600;
+        default: return 0;
+    }
 }
+}  // namespace
 
 SimPort::SimPort(std::shared_ptr<DeviceModel> model) : model_(std::move(model)) {
     if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe2");
@@ -83,6 +102,11 @@ void SimPort::clearReceived() {
     received_.clear();
 }
 
+std::size_t SimPort::garbledBytes() const {
+    std::lock_guard lock(mutex_);
+    return garbled_;
+}
+
 bool SimPort::waitReceived(std::size_t n, int timeoutMs) const {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
@@ -107,8 +131,10 @@ void SimPort::hangUp() {
 // Called with the mutex held.
 void SimPort::queueOutput(const std::vector<std::uint8_t>& bytes, int extraDelayMs) {
     const auto now = Clock::now();
-    const auto byteTime = baud_ > 0 ? std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / baud_)
-                                    : std::chrono::nanoseconds(0);
+    const int deviceRate = model_->lineRate();
+    const int rate = baud_ > 0 && deviceRate > 0 ? deviceRate : baud_;
+    const auto byteTime = rate > 0 ? std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / rate)
+                                   : std::chrono::nanoseconds(0);
     if (nextSlot_ < now) nextSlot_ = now;
     nextSlot_ += std::chrono::milliseconds(extraDelayMs);
     for (std::uint8_t b : bytes) {
@@ -169,9 +195,15 @@ void SimPort::run() {
             ssize_t n = ::read(master, buf, sizeof buf);
             if (n > 0) {
                 const auto at = Clock::now();
+                const int toolRate = ToolRate(master);
                 std::lock_guard lock(mutex_);
                 for (ssize_t i = 0; i < n; ++i) {
                     received_.push_back(buf[i]);
+                    const int deviceRate = model_->lineRate();
+                    if (deviceRate > 0 && toolRate > 0 && deviceRate != toolRate) {
+                        ++garbled_;
+                        continue;
+                    }
                     reply.clear();
                     model_->onByte(buf[i], at, reply);
                     if (!reply.empty()) queueOutput(reply, responseDelayMs_);

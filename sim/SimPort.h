@@ -30,7 +30,8 @@ public:
 
     const std::string& slavePath() const { return pty_.slavePath(); }
 
-    // 0 sends as fast as the pseudo-terminal takes bytes.
+    // 0 sends as fast as the pseudo-terminal takes bytes. Otherwise every byte takes its line
+    // time at this rate, or at the device's own line rate when it has one.
     void setBaudRate(int baud);
     // Every device reply waits this long before its first byte leaves.
     void setResponseDelayMs(int ms);
@@ -53,6 +54,9 @@ public:
 
     // Closes the master side: the tool sees a hang-up.
     void hangUp();
+
+    // Bytes the tool sent at a rate other than the device's (they never reached the device).
+    std::size_t garbledBytes() const;
 
 private:
     struct Fault {
@@ -82,6 +86,7 @@ private:
     std::deque<Pending> output_;
     Clock::time_point nextSlot_ {};
     std::vector<std::uint8_t> received_;
+    std::size_t garbled_ = 0;
     std::thread thread_;
 };
 

@@ -10,10 +10,14 @@
 
 #include "serial/PortNames.h"
 #include "registers/Definitions.h"
+#include "sim/BootModeMotor.h"
 #include "sim/DeviceSetup.h"
+#include "sim/FlashBootloader.h"
+#include "sim/Xc164Bootstrap.h"
 #include "sim/RegisterDevice.h"
 #include "sim/SimPort.h"
 #include "sim/Pty.h"
+#include "util/Licence.h"
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -29,13 +33,31 @@ int main(int argc, char** argv) {
     std::string folder = vindelor::serial::PortFolder();
     std::string type = "VX20-95";
     std::string defs = vindelor::sim::DefaultDefinitionsFolder();
+    std::string model = "register";
+    bool leadingZero = false;
+    int silentAfterReads = -1;
+    std::uint32_t sumOffset = 0;
+    int startAnswer = 0;
     app.add_option("--address", address, "Device address (0-255)")->capture_default_str();
     app.add_option("--group", group, "Group number for group writes")->capture_default_str();
     app.add_option("--baud", baud, "Emulate the line rate of this baud rate (0: as fast as possible)");
     app.add_option("--link", link, "Also create the link comN in the port folder for this port number");
-    app.add_option("--port-dir", folder, "Port folder for --link")->capture_default_str();
+    app.add_option("--port-dir", folder, "Port folder for --link (default: $VINDELOR_PORT_DIR, else ~/.config/Kyvane/ports)");
     app.add_option("--type", type, "Device type: VX20-95, VX300/700, KT42 or KT56")->capture_default_str();
-    app.add_option("--defs", defs, "Folder of the register definition files")->capture_default_str();
+    app.add_option("--defs", defs, "Folder of the register definition files (default: the shipped ones)");
+    app.set_version_flag("--version", std::string("vindelor-sim ") + VINDELOR_VERSION + "\n" +
+                                          vindelor::util::kCopyrightLine + "\n" + vindelor::util::kLicenceLines);
+    app.add_option("--model", model,
+                   "register: a motor or module on the register protocol; flash: the large motor's "
+                   "flash bootloader; xc164: the XC164 bootstrap loader in front of it; boot-motor: "
+                   "a large motor in boot mode that asks for its firmware every second")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"register", "flash", "xc164", "boot-motor"}));
+    app.add_flag("--leading-zero", leadingZero, "xc164: answer 0x00 before the identification");
+    app.add_option("--silent-after-reads", silentAfterReads, "flash, xc164: answer no read command after this many");
+    app.add_option("--sum-offset", sumOffset, "boot-motor: report a firmware sum off by this much");
+    app.add_option("--start-answer", startAnswer, "boot-motor: the answer to the FPGA start (-1: none)")
+        ->capture_default_str();
     CLI11_PARSE(app, argc, argv);
     const auto deviceType = vindelor::registers::DeviceTypeFromName(type);
     if (!deviceType) {
@@ -44,11 +66,32 @@ int main(int argc, char** argv) {
     }
 
     try {
-        auto device = std::make_shared<vindelor::sim::RegisterDevice>();
-        device->setAddress(address);
-        device->setGroup(group);
-        if (auto error = vindelor::sim::ConfigureAsMotor(*device, *deviceType, defs); !error.empty())
-            std::cerr << "vindelor-sim: " << error << "; registers are one word wide" << std::endl;
+        using namespace vindelor::sim;
+        std::shared_ptr<DeviceModel> device;
+        std::shared_ptr<BootModeMotor> motor;
+        if (model == "register") {
+            auto registers = std::make_shared<RegisterDevice>();
+            registers->setAddress(address);
+            registers->setGroup(group);
+            if (auto error = ConfigureAsMotor(*registers, *deviceType, defs); !error.empty())
+                std::cerr << "vindelor-sim: " << error << "; registers are one word wide" << std::endl;
+            device = registers;
+        } else if (model == "flash" || model == "xc164") {
+            auto bootloader = std::make_shared<FlashBootloader>();
+            bootloader->setSilentAfterReads(silentAfterReads);
+            if (model == "flash") {
+                device = bootloader;
+            } else {
+                auto bootstrap = std::make_shared<Xc164Bootstrap>(bootloader);
+                bootstrap->setLeadingZero(leadingZero);
+                device = bootstrap;
+            }
+        } else {
+            motor = std::make_shared<BootModeMotor>();
+            motor->setSumOffset(sumOffset);
+            motor->setStartAnswer(startAnswer);
+            device = motor;
+        }
         vindelor::sim::SimPort port(device);
         port.setBaudRate(baud);
         std::cout << port.slavePath() << std::endl;
@@ -59,7 +102,15 @@ int main(int argc, char** argv) {
         }
         std::signal(SIGINT, OnSignal);
         std::signal(SIGTERM, OnSignal);
-        while (!g_stop) pause();
+        while (!g_stop) {
+            if (!motor) {
+                pause();
+                continue;
+            }
+            // A motor in boot mode asks every second until a download has run through.
+            if (motor->shouldAsk()) port.inject(motor->request());
+            sleep(1);
+        }
         if (!linkPath.empty()) std::remove(linkPath.c_str());
     } catch (const std::exception& e) {
         std::cerr << "vindelor-sim: " << e.what() << std::endl;

@@ -26,6 +26,7 @@
 #include "app/Cp1252.h"
 #include "app/GuardedApplication.h"
 #include "app/Winbinform.h"
+#include "registers/DefinitionFolders.h"
 #include "registers/FilterLoader.h"
 
 namespace vindelor::app {
@@ -62,6 +63,7 @@ void ShowLines(QListWidget* list, const std::vector<std::string>& lines) {
 
 BasicTab::BasicTab(TfrmMain& form) : form_(form) {
     setObjectName(QStringLiteral("tsBasic"));
+    list.fallbackFolders = registers::FallbackDefinitionFolders();
     buildControls();
 }
 
@@ -255,7 +257,7 @@ void BasicTab::pause(int ms) {
 }
 
 void BasicTab::openEditor(const std::string& path) {
-    const QString file = QDir(QString::fromLocal8Bit(list.folder.c_str())).absoluteFilePath(QString::fromLocal8Bit(path.c_str()));
+    const QString file = QDir(QString::fromLocal8Bit(list.loadedFrom.c_str())).absoluteFilePath(QString::fromLocal8Bit(path.c_str()));
     QDesktopServices::openUrl(QUrl::fromLocalFile(file));
 }
 

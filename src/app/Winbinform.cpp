@@ -20,7 +20,10 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include "app/About.h"
 #include "app/BasicTab.h"
+#include "app/BigVxPanel.h"
+#include "app/NcxBootPanel.h"
 #include "app/Cp1252.h"
 #include "app/GuardedApplication.h"
 #include "app/PortComboBox.h"
@@ -131,6 +134,9 @@ void TfrmMain::buildControls() {
     Label4 = new QLabel(QStringLiteral("V" VINDELOR_VERSION));
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->installEventFilter(this);
+    Label4->setToolTip(AboutText());
+    Label4->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Label4, &QWidget::customContextMenuRequested, this, [this] { notifier_.information("About Vindelor", AboutText().toStdString()); });
 
     auto* top = new QHBoxLayout;
     top->addWidget(Caption("Type"));
@@ -162,6 +168,14 @@ void TfrmMain::buildControls() {
     tsVarp = new VarpTab(*this);
     connect(stPingModule, &QPushButton::clicked, this, [this] { guarded([this] { tsVarp->btnPingModuleClick(); }); });
     tsFS = Page("tsFS");
+    bigVxPanel = new BigVxPanel(*this);
+    (new QVBoxLayout(tsBigVx))->addWidget(bigVxPanel);
+    ncxBootPanel = new NcxBootPanel(*this);
+    // Below the ping button that sits at the top of the page.
+    auto* ncxLayout = new QVBoxLayout(tsVXM_NC);
+    ncxLayout->setContentsMargins(8, 40, 8, 8);
+    ncxLayout->addWidget(ncxBootPanel);
+    ncxLayout->addStretch();
     PageControl1->addTab(tsBasic, QStringLiteral("VxBasic"));
     PageControl1->addTab(tsPicoPLC, QStringLiteral("Rx"));
     PageControl1->addTab(tsProfi, QStringLiteral("Profi"));
@@ -236,6 +250,7 @@ void TfrmMain::readSettings() {
     if (const auto v = readInteger("Group")) edGroup->setText(QString::number(*v));
     FirmwareFile = settings_.readText("FirmwareFile");
     AlteraFile = settings_.readText("AlteraFile");
+    bigVxPanel->showFiles(FirmwareFile, AlteraFile);
     tsVarp->edProgram->setText(settings_.readText("VarpProgram"));
     tsBasic->edFilter->setText(settings_.readText("FilterFile"));
     if (const auto v = readInteger("VxMode")) applyDeviceTypeSetting(*v);
@@ -379,7 +394,7 @@ void TfrmMain::ReopenPort() {
         // Requests on a port that failed to open fail in their own way ("Error sending").
         sender_.setPort(port_.get());
         port_->Open();
-        thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
+        thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_, bigVxPanel->downloadHook());
     } catch (const std::exception& e) {
         std::string text = "Error opening serial port";
         if (const auto* err = dynamic_cast<const serial::TSerErr*>(&e); err && err->Detail[0] != '\0')
@@ -433,6 +448,20 @@ void TfrmMain::handleMessage(const protocol::Message& message) {
             case protocol::MsgModuleInfo:
                 tsVarp->onModuleInfo(message.payload);
                 break;
+            case protocol::MsgProgress:
+                bigVxPanel->onProgress(static_cast<int>(message.wParam));
+                break;
+            case protocol::MsgErrorBox: {
+                const std::string text(message.text);
+                const std::string caption = message.payload.empty()
+                                                ? std::string("Error")
+                                                : std::string(message.payload.begin(), message.payload.end());
+                if (message.wParam)
+                    notifier_.warning(caption, text);
+                else
+                    notifier_.information(caption, text);
+                break;
+            }
             case protocol::MsgLoaderState:
                 LoaderState = static_cast<int>(message.wParam);
                 break;

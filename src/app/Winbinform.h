@@ -28,6 +28,8 @@ class QTabWidget;
 namespace vindelor::app {
 
 class BasicTab;
+class BigVxPanel;
+class NcxBootPanel;
 class PortComboBox;
 class PortWatch;
 class ScopeTab;
@@ -68,6 +70,8 @@ public:
     protocol::Notifier& notifier() { return notifier_; }
     protocol::MessageSink& messageSink() { return sink_; }
     serial::TSerCom* port() const { return port_.get(); }
+    // The receive thread, or null when the port did not open.
+    protocol::RecvThread* receiveThread() const { return thread_.get(); }
 
     void clearMemos();
     // The value-entry dialog; nothing when it is not there or was not closed with OK.
@@ -108,6 +112,8 @@ public:
     QWidget* tsProfi;
     QWidget* tsBigVx;
     QWidget* tsVXM_NC;
+    BigVxPanel* bigVxPanel;      // the large motor's tools on tsBigVx
+    NcxBootPanel* ncxBootPanel;  // the bootloader tools on tsVXM_NC
     VarpTab* tsVarp;
     QWidget* tsFS;
     ScopeTab* tsScope;

@@ -1,5 +1,6 @@
 // vindelor: the service window. One instance at a time; "--demo" runs it against a simulated
 // motor in this process, so it can be tried without hardware.
+#include <QDir>
 #include <QListWidget>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -21,19 +22,24 @@
 #include "app/SingleInstance.h"
 #include "app/TdlgEnterValue.h"
 #include "app/Winbinform.h"
+#include "registers/Definitions.h"
+#include "util/Licence.h"
 
 namespace {
 
 using namespace vindelor::app;
 
 constexpr const char* kUsage =
-    "Usage: vindelor [--demo [--screenshot FILE]] [--help]\n"
+    "Usage: vindelor [--demo [--screenshot FILE]] [--self-test] [--help] [--version]\n"
     "\n"
     "The service window for the VX and KT servo motors and their expansion modules: read, write\n"
     "and sample registers over a serial port (COM1 to COM63; on Linux COMn is the link comN in\n"
     "$VINDELOR_PORT_DIR or ~/.config/Kyvane/ports, else /dev/ttyS0-31 for COM1-32 and\n"
-    "/dev/ttyUSB0-30 for COM33-63). Register definition files are read from the current folder.\n"
-    "Only one instance runs at a time; a second start ends at once.\n"
+    "/dev/ttyUSB0-30 for COM33-63). Register definition files are read from the current folder;\n"
+    "when it holds none for the device type, from $XDG_DATA_HOME/vindelor/defs\n"
+    "(~/.local/share/vindelor/defs), then from the folder installed with the program\n"
+    "(/usr/share/vindelor/defs from the package). Only one instance runs at a time; a second\n"
+    "start ends at once.\n"
     "\n"
     "  --demo        Start a simulated VX20-95 motor inside the program, on a pseudo-terminal\n"
     "                reachable as COM1, and open the window on it with the shipped definition\n"
@@ -42,7 +48,12 @@ constexpr const char* kUsage =
     "  --screenshot FILE\n"
     "                With --demo: read the registers, take a few samples, save a picture of\n"
     "                the window as FILE (PNG) and quit.\n"
-    "  --help        Show this text.\n";
+    "  --self-test   Start as usual, but print every message instead of showing a box, then the\n"
+    "                folder the register definitions came from and the register list, and\n"
+    "                quit. Exit status 0 when the definitions loaded. Settings are read and\n"
+    "                written as on any start.\n"
+    "  --help        Show this text.\n"
+    "  --version     Show the version and the licence.\n";
 
 constexpr int kSampleRequests = 3;
 constexpr int kDemoStepMs = 400;
@@ -51,6 +62,8 @@ constexpr int kScreenshotDelayMs = 2500;
 struct Options {
     bool demo = false;
     bool help = false;
+    bool version = false;
+    bool selfTest = false;
     std::optional<std::string> screenshot;
     std::string error;
 };
@@ -61,10 +74,13 @@ Options ParseOptions(int argc, char** argv) {
         const char* a = argv[i];
         if (std::strcmp(a, "--demo") == 0) o.demo = true;
         else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) o.help = true;
+        else if (std::strcmp(a, "--version") == 0) o.version = true;
+        else if (std::strcmp(a, "--self-test") == 0) o.selfTest = true;
         else if (std::strcmp(a, "--screenshot") == 0 && i + 1 < argc) o.screenshot = argv[++i];
         else o.error = std::string("unknown option ") + a;
     }
     if (o.error.empty() && o.screenshot && !o.demo) o.error = "--screenshot needs --demo";
+    if (o.error.empty() && o.selfTest && o.demo) o.error = "--self-test starts without --demo";
     return o;
 }
 
@@ -86,6 +102,33 @@ void StartDemo(TfrmMain& window, const Demo& demo, const std::optional<std::stri
         if (!saved) std::fprintf(stderr, "vindelor: cannot save %s\n", file.c_str());
         QApplication::exit(saved ? 0 : 1);
     });
+}
+
+// The messages of a self-test go to stderr as "caption: text" lines; nothing waits for a click.
+class PrintingNotifier : public vindelor::protocol::Notifier {
+public:
+    void warning(const std::string& caption, const std::string& text) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        if (text.rfind("Error loading", 0) == 0) loadFailed = true;
+    }
+    void information(const std::string& caption, const std::string& text) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    }
+    bool loadFailed = false;
+};
+
+// What the started window loaded: where the definitions came from, and the register list as
+// it shows it. The window has loaded them as it does on every start.
+int ReportSelfTest(const TfrmMain& window, const PrintingNotifier& notifier) {
+    const auto& list = window.tsBasic->list;
+    std::printf("Register definitions for %s from %s: %d registers, %d bit fields\n",
+                vindelor::registers::FilesOf(window.DeviceType).name,
+                QDir(QString::fromLocal8Bit(list.loadedFrom.c_str())).absolutePath().toLocal8Bit().constData(),
+                list.defs.registerCount, list.defs.bitFieldCount);
+    for (int i = 0; i < window.tsBasic->lbParams->count(); ++i)
+        std::printf("%s\n", window.tsBasic->lbParams->item(i)->text().toLocal8Bit().constData());
+    std::fflush(stdout);
+    return !notifier.loadFailed && list.defs.registerCount > 0 && window.tsBasic->lbParams->count() > 0 ? 0 : 1;
 }
 
 // Ctrl+C or a terminate request closes the window as "Exit" would, so the settings are written
@@ -123,6 +166,11 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("vindelor %s\n%s\n%s\n", VINDELOR_VERSION, vindelor::util::kCopyrightLine,
+                    vindelor::util::kLicenceLines);
+        return 0;
+    }
     if (!options.error.empty()) {
         std::fprintf(stderr, "vindelor: %s\n\n%s", options.error.c_str(), kUsage);
         return 2;
@@ -130,9 +178,15 @@ int main(int argc, char** argv) {
 
     // A second instance ends silently; the first is left as it is.
     SingleInstance instance;
-    if (!instance.acquired()) return 0;
+    if (!instance.acquired()) {
+        if (!options.selfTest) return 0;
+        std::fputs("vindelor: another instance is running\n", stderr);
+        return 1;
+    }
 
-    MessageBoxNotifier notifier;
+    MessageBoxNotifier boxes;
+    PrintingNotifier printed;
+    vindelor::protocol::Notifier& notifier = options.selfTest ? static_cast<vindelor::protocol::Notifier&>(printed) : boxes;
     GuardedApplication app(argc, argv, notifier);
     QApplication::setApplicationDisplayName(QStringLiteral("Vindelor"));
 
@@ -151,5 +205,6 @@ int main(int argc, char** argv) {
     window.show();
     CloseOnSignals(window);
     if (options.demo) StartDemo(window, demo, options.screenshot);
+    if (options.selfTest) QTimer::singleShot(0, &window, [&] { QApplication::exit(ReportSelfTest(window, printed)); });
     return QApplication::exec();
 }

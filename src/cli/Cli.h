@@ -37,6 +37,7 @@ void AddFirmwareCommands(CLI::App& app, CommandContext& ctx);
 void AddProgramCommands(CLI::App& app, CommandContext& ctx);
 void AddTraceCommands(CLI::App& app, CommandContext& ctx);
 void AddScopeCommands(CLI::App& app, CommandContext& ctx);
+void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx);
 
 // An error to report on stderr with the given exit status.
 struct CommandError {

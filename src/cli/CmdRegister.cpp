@@ -1,6 +1,7 @@
 // Register access from the command line: read, write, group write, samples, the register list,
-// filter loading, commands, monitor and ports. With register definitions in the current folder,
-// registers go by name as well as number and print as the register list shows them.
+// filter loading, commands, monitor and ports. With register definitions (from the current
+// folder, else the user's or the shipped definition folder), registers go by name as well as
+// number and print as the register list shows them.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "cli/Cli.h"
 #include "cli/Session.h"
 #include "protocol/ByteText.h"
+#include "registers/DefinitionFolders.h"
 #include "registers/FilterLoader.h"
 #include "registers/RegisterList.h"
 #include "registers/ValueType.h"
@@ -65,6 +67,7 @@ public:
         if (!type) throw CommandError {kExitUsage, "Unknown device type " + o.type};
         list.deviceType = *type;
         list.altFiles = o.alt;
+        list.fallbackFolders = registers::FallbackDefinitionFolders();
         // Plain register numbers need no definitions: load errors only count where they do.
         notes.quiet = true;
         list.reload();
@@ -234,9 +237,14 @@ void WriteCommand(CommandContext& ctx, const RegisterArgs& a, bool group) {
 }
 
 CliRegisters& RequireDefinitions(CliRegisters& regs, const GlobalOptions& o) {
-    if (!regs.loaded)
-        throw CommandError {kExitUsage, "No usable register definitions for " + o.type + " in the current folder (" +
-                                            regs.loadErrors.front() + ")"};
+    if (!regs.loaded) {
+        // One line on stderr: the line that names where the file was looked for follows a "; ".
+        std::string error = regs.loadErrors.front();
+        for (auto at = error.find('\n'); at != std::string::npos; at = error.find('\n', at))
+            error.replace(at, 1, "; ");
+        const std::string where = regs.list.loadedFrom == "." ? "the current folder" : regs.list.loadedFrom;
+        throw CommandError {kExitUsage, "No usable register definitions for " + o.type + " in " + where + " (" + error + ")"};
+    }
     return regs;
 }
 

@@ -10,6 +10,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Session.h"
+#include "registers/DefinitionFolders.h"
 #include "registers/Scope.h"
 #include "registers/ValueType.h"
 #include "util/SafeFile.h"
@@ -54,10 +55,14 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
     const auto type = registers::DeviceTypeFromName(ctx.options.type);
     if (!type) throw CommandError {kExitUsage, "Unknown device type " + ctx.options.type};
     registers::Definitions defs;
-    const auto loaded = registers::LoadDefinitions(defs, *type, ctx.options.alt);
+    // Found where the other commands find them: the current folder first.
+    std::vector<std::string> folders {"."};
+    const auto fallback = registers::FallbackDefinitionFolders();
+    folders.insert(folders.end(), fallback.begin(), fallback.end());
+    std::string usedFolder;
+    const auto loaded = registers::LoadFromFolders(defs, *type, ctx.options.alt, folders, usedFolder);
     if (!loaded.errors.empty() || !loaded.registersLoaded)
-        throw CommandError {kExitUsage, "No usable register definitions for " + ctx.options.type +
-                                            " in the current folder (" +
+        throw CommandError {kExitUsage, "No usable register definitions for " + ctx.options.type + " (" +
                                             (loaded.errors.empty() ? std::string("none found") : loaded.errors.front()) + ")"};
 
     Session s(ctx.options);

@@ -3,11 +3,17 @@
 
 #include "cli/Cli.h"
 #include "cli/Trace.h"
+#include "util/Licence.h"
 
 int main(int argc, char** argv) {
     using namespace vindelor::cli;
     CLI::App app {"Vindelor command line: register access and tools over one serial port."};
-    app.set_version_flag("--version", std::string("vindelor-cli ") + VINDELOR_VERSION);
+    app.set_version_flag("--version", std::string("vindelor-cli ") + VINDELOR_VERSION + "\n" +
+                                          vindelor::util::kCopyrightLine + "\n" + vindelor::util::kLicenceLines);
+    app.footer(
+        "Register definition files are read from the current folder. When it holds none for the\n"
+        "device type, they come from $XDG_DATA_HOME/vindelor/defs (~/.local/share/vindelor/defs),\n"
+        "then from the folder installed with the program (/usr/share/vindelor/defs from the package).");
     app.require_subcommand(1);
 
     CommandContext ctx;
@@ -18,7 +24,7 @@ int main(int argc, char** argv) {
     app.add_option("--group", o.group, "Group number for group writes")->capture_default_str();
     app.add_flag("--echo", o.echo, "Print the bytes sent and received as <XX> items on stderr");
     app.add_option("--type", o.type, "Device type: VX20-95, VX300/700, KT42 or KT56 (selects the "
-                                     "register definition files in the current folder)")
+                                     "register definition files)")
         ->capture_default_str();
     app.add_flag("--alt", o.alt, "Use the alternative register definition file");
     app.add_option("--trace", o.trace, "Write every byte sent and received to FILE, one frame a line (see README)");
@@ -32,6 +38,7 @@ int main(int argc, char** argv) {
     AddProgramCommands(app, ctx);
     AddTraceCommands(app, ctx);
     AddScopeCommands(app, ctx);
+    AddLargeMotorCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

@@ -20,6 +20,9 @@ enum MessageNumber : int {
     MsgDebugData = 1034,       // sent: payload of a 'C' reply
     MsgLoaderState = 1124,     // posted: firmware loader status code
     MsgLoaderInfo = 1125,      // loader information
+    MsgErrorBox = 1126,        // sent: a box for the user; text = the message, wParam = 1 for
+                               // a warning (caption "Error"), 0 for a plain box; payload = the
+                               // caption when it is not "Error"
 };
 
 // The argument of MsgReceivedByte that stands for "<Loaded>".

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "registers/DefinitionFolders.h"
 #include "registers/ValueType.h"
 #include "util/Text.h"
 
@@ -25,7 +26,11 @@ std::uint32_t RegisterList::twoWords(int number) const {
 }
 
 void RegisterList::reload() {
-    const LoadResult r = LoadDefinitions(defs, deviceType, altFiles, folder);
+    std::vector<std::string> folders {folder};
+    folders.insert(folders.end(), fallbackFolders.begin(), fallbackFolders.end());
+    const LoadResult r = fallbackFolders.empty() ? LoadDefinitions(defs, deviceType, altFiles, folder)
+                                                 : LoadFromFolders(defs, deviceType, altFiles, folders, loadedFrom);
+    if (fallbackFolders.empty()) loadedFrom = folder;
     if (r.registersLoaded) {
         lines.clear();
         for (int i = 0; i < defs.registerCount; ++i) setLine(i);

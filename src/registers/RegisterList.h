@@ -53,6 +53,11 @@ public:
     bool altFiles = false;
     bool hexView = false;
     std::string folder = ".";
+    // Searched in order when folder holds none of the files the load reads (the user's and the
+    // shipped definition folders); empty for folder alone.
+    std::vector<std::string> fallbackFolders;
+    // The folder the last load read from.
+    std::string loadedFrom = ".";
 
     // Reloads the definitions of the device type and rebuilds both lists; load errors are
     // shown through the notifier.

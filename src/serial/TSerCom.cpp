@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -47,22 +48,24 @@ bool BaudConstant(std::uint32_t rate, speed_t& out) {
     return false;
 }
 
-std::string OpenFailureDetail(const std::string& path, int err) {
-    if (path.empty()) return "No device is known for this port number.";
-    std::string detail = path + ": " + std::strerror(err);
-    if (err == EACCES || err == EPERM)
-        detail += ". Add your user to the dialout group (sudo usermod -aG dialout $USER), then log in again.";
-    else if (err == EBUSY || err == EWOULDBLOCK)
-        detail += ". Another program is using the port.";
-    return detail;
-}
-
 int RemainingMs(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
 }  // namespace
+
+std::string OpenFailureDetail(const std::string& path, int err) {
+    if (path.empty()) return "No device is known for this port number.";
+    std::string detail = path + ": " + std::strerror(err);
+    if (err == EACCES || err == EPERM)
+        detail += ". Either install the vindelor package, whose udev rule opens USB serial adapters (ttyUSB, "
+                  "ttyACM) to the logged-in user (then replug the adapter), or add your user to the dialout "
+                  "group (sudo usermod -aG dialout $USER) and log in again.";
+    else if (err == EBUSY || err == EWOULDBLOCK)
+        detail += ". Another program is using the port.";
+    return detail;
+}
 
 TSerCom::TSerCom(int portNumber, int baudRate, int bufferSize)
     : PortNumber(portNumber),
@@ -329,6 +332,27 @@ void TSerCom::SendString(const std::uint8_t* p, int count) {
         TapEvent("write failed");
         throw TSerErr(TSerErr::Io, "Error sending string");
     }
+}
+
+bool TSerCom::WaitSent(std::uint32_t slackMs) {
+    if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending string");
+    const auto queued = [this] {
+        int n = 0;
+        if (::ioctl(Handle, TIOCOUTQ, &n) != 0) throw TSerErr(TSerErr::Io, "Error sending string");
+        return n;
+    };
+    int left = queued();
+    const auto lineMs = [this](int bytes) {
+        return static_cast<long long>(bytes) * 10 * 1000 / (BaudRate ? BaudRate : 9600);
+    };
+    const auto deadline = Clock::now() + std::chrono::milliseconds(lineMs(left) + slackMs);
+    // Sleeps the line time of what is left each round, so the wait costs no processor time.
+    while (left > 0) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::max<long long>(1, lineMs(left))));
+        left = queued();
+    }
+    return true;
 }
 
 void TSerCom::FillReceiveRing(std::uint32_t n) {

@@ -54,6 +54,10 @@ public:
 
     void SendChar(std::uint8_t b);
     void SendString(const std::uint8_t* p, int count);
+    // Waits until the driver has put every byte written so far on the line (a write returns
+    // as soon as the driver holds the bytes), at most the line time of what is left plus
+    // slackMs. False when bytes are still waiting then. Throws on port errors.
+    bool WaitSent(std::uint32_t slackMs);
 
     // Buffered block transfers of the expansion-module poll.
     void FillReceiveRing(std::uint32_t n);
@@ -116,5 +120,9 @@ private:
     std::atomic<TrafficTap*> tap_ {nullptr};
     bool hangUpTold_ = false;
 };
+
+// The detail line of an open failure: the device, the system's reason and, where the user can
+// do something about it, what (file permissions: the package's udev rule or the dialout group).
+std::string OpenFailureDetail(const std::string& path, int err);
 
 }  // namespace vindelor::serial

@@ -292,6 +292,33 @@ private slots:
         QVERIFY(QDir::setCurrent(back));
     }
 
+    void withoutLocalFilesTheDefinitionsComeFromTheUsersFolder() {
+        QTemporaryDir empty, data;
+        const QString userDefs = data.filePath("vindelor/defs");
+        QVERIFY(QDir().mkpath(userDefs));
+        for (const QString& name : QDir(VINDELOR_SOURCE_DIR "/defs").entryList({"*.dat"}))
+            QVERIFY(QFile::copy(VINDELOR_SOURCE_DIR "/defs/" + name, userDefs + "/" + name));
+        const QString back = QDir::currentPath();
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+        QVERIFY(QDir::setCurrent(empty.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        open(false);
+        QVERIFY(QDir::setCurrent(back));
+        qputenv("XDG_DATA_HOME", oldData);
+        QCOMPARE(Boxes(boxes_), QStringList());
+        QCOMPARE(QString::fromStdString(tab().list.loadedFrom), userDefs);
+        QVERIFY(line("FIRMWARE").contains("FIRMWARE"));
+    }
+
+    void theVersionLabelTellsTheLicence() {
+        TfrmMain& w = open(false);
+        QVERIFY(w.Label4->toolTip().contains("GPL-3.0-or-later"));
+        emit w.Label4->customContextMenuRequested(QPoint(1, 1));
+        QCOMPARE(boxes_.boxes.size(), std::size_t {1});
+        QVERIFY(Boxes(boxes_).front().startsWith("plain|About Vindelor|Vindelor " VINDELOR_VERSION "\n"));
+        QVERIFY(Boxes(boxes_).front().contains("License GPL-3.0-or-later"));
+    }
+
     void anOperationOnThePortDisablesTheOtherSendersUntilItEnds() {
         TfrmMain& w = open();
         QPushButton* stop = tab().btnReset;       // stands for the operation's own Stop button

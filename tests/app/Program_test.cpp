@@ -74,6 +74,8 @@ private slots:
         QTest::newRow("--help") << QStringList {"--help"} << 0 << "--demo";
         QTest::newRow("an unknown option") << QStringList {"--bogus"} << 2 << "--bogus";
         QTest::newRow("--screenshot without --demo") << QStringList {"--screenshot", "x.png"} << 2 << "--demo";
+        QTest::newRow("--version") << QStringList {"--version"} << 0 << "GPL-3.0-or-later";
+        QTest::newRow("--self-test with --demo") << QStringList {"--self-test", "--demo"} << 2 << "--self-test";
     }
 
     void optionsAreExplained() {
@@ -87,6 +89,38 @@ private slots:
         const QString out = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
         QVERIFY2(out.contains(mentioned), qPrintable(out));
         QVERIFY(!QFile::exists(lockFile()));  // it never got as far as the lock
+    }
+
+    void theSelfTestReportsWhereTheDefinitionsCameFrom() {
+        // The current folder (the home) holds no definition files; the user's data folder does
+        // once they are copied there.
+        const QString data = home_->filePath("data");
+        const QString userDefs = data + "/vindelor/defs";
+        QProcessEnvironment env = environment();
+        env.insert("XDG_DATA_HOME", data);
+        QProcess missing;
+        missing.setProcessEnvironment(env);
+        missing.setWorkingDirectory(home_->path());
+        missing.start(QStringLiteral(VINDELOR_APP), {"--self-test"});
+        QVERIFY(missing.waitForFinished(kStartMs));
+        QCOMPARE(missing.exitCode(), 1);
+        const QString said = QString::fromLocal8Bit(missing.readAllStandardError());
+        QVERIFY2(said.contains("Error: Error loading parameter file (LINE 0)\ntambrel.dat was looked for in: " +
+                               QDir(home_->path()).canonicalPath() + ", " + userDefs + ", "),
+                 qPrintable(said));
+
+        QVERIFY(QDir().mkpath(userDefs));
+        for (const QString& name : QDir(VINDELOR_SOURCE_DIR "/defs").entryList({"*.dat"}))
+            QVERIFY(QFile::copy(VINDELOR_SOURCE_DIR "/defs/" + name, userDefs + "/" + name));
+        QProcess found;
+        found.setProcessEnvironment(env);
+        found.setWorkingDirectory(home_->path());
+        found.start(QStringLiteral(VINDELOR_APP), {"--self-test"});
+        QVERIFY(found.waitForFinished(kStartMs));
+        const QString out = QString::fromLocal8Bit(found.readAllStandardOutput());
+        QVERIFY2(found.exitCode() == 0, qPrintable(out + found.readAllStandardError()));
+        QVERIFY2(out.startsWith("Register definitions for VX20-95 from " + userDefs + ": "), qPrintable(out));
+        QVERIFY2(out.contains(" 20:FIRMWARE "), qPrintable(out));
     }
 
     void aSecondInstanceEndsAtOnceWithoutAWindow() {

@@ -65,8 +65,22 @@ TEST_F(CliRegisters, UsageErrorsAndUnopenablePortsAreStatusTwo) {
     EXPECT_NE(r.err.find("Error opening port: /dev/vindelor-no-such-port"), std::string::npos) << r.err;
 }
 
+TEST(Cli, APortWithoutPermissionNamesBothFixes) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root opens any file; CI runs this test again as an unprivileged user";
+    testing::TempDir tmp;
+    const std::string path = tmp.write("ttyLOCKED", "");
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    CliRun r = RunCli("--port " + path + " read 1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Error opening port: " + path + ": Permission denied"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("udev rule"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("usermod -aG dialout $USER"), std::string::npos) << r.err;
+}
+
 TEST(Cli, VersionAndHelpSucceed) {
-    EXPECT_EQ(RunCli("--version").status, 0);
+    CliRun version = RunCli("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("GPL-3.0-or-later"), std::string::npos) << version.out;
     CliRun help = RunCli("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("read"), std::string::npos);

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/PortNames.h"
 #include "sim/Pty.h"
@@ -266,6 +267,41 @@ TEST(PortNames, ParseOnlyCOMAndANumber) {
     EXPECT_EQ(ParsePortName("COM"), std::nullopt);
     EXPECT_EQ(ParsePortName("/dev/ttyS0"), std::nullopt);
     EXPECT_EQ(ParsePortName("COM1x"), std::nullopt);
+}
+
+TEST(SerialPort, APortWithoutPermissionNamesBothFixes) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root opens any file; CI runs this test again as an unprivileged user";
+    testing::TempDir tmp;
+    const std::string path = tmp.write("ttyLOCKED", "");
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    TSerCom port(path, 19200, 8000);
+    TSerErr e = Thrown([&] { port.Open(); });
+    EXPECT_STREQ(e.Text, "Error opening port");
+    EXPECT_EQ(std::string(e.Detail), OpenFailureDetail(path, EACCES));
+}
+
+// What the open failure tells the user to do, by the system's reason.
+TEST(SerialPort, AnOpenFailureSaysWhatToDoAboutIt) {
+    struct Case {
+        int err;
+        std::vector<std::string> says;
+    };
+    const Case cases[] = {
+        {EACCES, {"/dev/ttyUSB0: ", "udev rule", "replug", "dialout", "usermod -aG dialout $USER", "log in again"}},
+        {EPERM, {"udev rule", "dialout"}},
+        {EBUSY, {"Another program is using the port."}},
+        {ENOENT, {"/dev/ttyUSB0: "}},
+    };
+    for (const auto& c : cases) {
+        const std::string detail = OpenFailureDetail("/dev/ttyUSB0", c.err);
+        for (const auto& part : c.says) EXPECT_NE(detail.find(part), std::string::npos) << c.err << ": " << detail;
+        // The whole advice survives in the error value, even after a long device path.
+        const std::string longPath = "/home/someone/.config/Kyvane/ports/" + std::string(60, 'x');
+        const TSerErr e(TSerErr::Open, "Error opening port", OpenFailureDetail(longPath, c.err).c_str());
+        EXPECT_EQ(std::string(e.Detail), OpenFailureDetail(longPath, c.err));
+    }
+    EXPECT_EQ(OpenFailureDetail("/dev/ttyUSB0", ENOENT).find("dialout"), std::string::npos);
+    EXPECT_EQ(OpenFailureDetail("", ENOENT), "No device is known for this port number.");
 }
 
 }  // namespace

@@ -17,10 +17,11 @@ struct CliRun {
     std::string err;
 };
 
-// Runs the CLI with the arguments (shell-quoted by the caller) and collects its output.
-inline CliRun RunCli(const std::string& args, const std::string& env = "") {
+// Runs the CLI (or another copy of it) with the arguments (shell-quoted by the caller) and
+// collects its output.
+inline CliRun RunCli(const std::string& args, const std::string& env = "", const std::string& program = VINDELOR_CLI) {
     const std::string errFile = std::filesystem::temp_directory_path() / ("vindelor-cli-err-" + std::to_string(::getpid()));
-    const std::string command = env + " " + std::string(VINDELOR_CLI) + " " + args + " 2>" + errFile;
+    const std::string command = env + " " + program + " " + args + " 2>" + errFile;
     CliRun r;
     FILE* p = ::popen(command.c_str(), "r");
     if (!p) return r;

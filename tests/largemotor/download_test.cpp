@@ -1,0 +1,196 @@
+// The firmware and FPGA download a large motor asks for, run by the receive thread against the
+// simulated boot-mode motor on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "largemotor/Download.h"
+#include "largemotor/LargeMotorFixture.h"
+#include "sim/BootModeMotor.h"
+#include "support/HexText.h"
+#include "support/TempDir.h"
+
+namespace vindelor::largemotor {
+namespace {
+
+using testing::Bytes;
+using namespace std::chrono_literals;
+
+Bytes Counting(std::size_t n, int step) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * step + 0x80);
+    return b;
+}
+
+class Download : public testing::LargeMotorFixture<sim::BootModeMotor> {
+protected:
+    void SetUp() override {
+        device = std::make_shared<sim::BootModeMotor>();
+        firmwarePath = dir.write("motor.bin", Counting(1500, 3));
+        open(device, [this](serial::TSerCom& p, protocol::MessageSink& window, bool loadFpga) {
+            SinkNotifier boxes(window);
+            result = DownloadFirmware(p, window, boxes, loadFpga, {[this] { return firmwarePath; }, [this] { return fpgaPath; }},
+                                      [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+            done = true;
+        });
+    }
+
+    // Lets the motor ask and waits until the job has ended.
+    bool run(bool loadFpga) {
+        thread->LoadFpga = loadFpga;
+        sim->inject(device->request());
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+        return done;
+    }
+
+    std::vector<std::string> boxes() {
+        std::vector<std::string> texts;
+        while (auto m = sink.take(protocol::MsgErrorBox, 0ms)) texts.push_back(m->text);
+        return texts;
+    }
+    std::vector<std::int64_t> progress() {
+        std::vector<std::int64_t> p;
+        while (auto m = sink.take(protocol::MsgProgress, 0ms)) p.push_back(m->wParam);
+        return p;
+    }
+    bool loaded() {
+        return sink.take([](const auto& m) { return m.number == protocol::MsgReceivedByte && m.wParam == protocol::kLoadedMarker; },
+                         0ms)
+            .has_value();
+    }
+    // Everything the tool sent after the request.
+    Bytes wire() { return sim->received(); }
+
+    testing::TempDir dir;
+    std::string firmwarePath;
+    std::string fpgaPath;
+    std::atomic<bool> done {false};
+    DownloadResult result;
+};
+
+TEST_F(Download, WithoutTheFpgaSendsTheFirmwareInPiecesAndAnnouncesNoImage) {
+    ASSERT_TRUE(run(false));
+    EXPECT_EQ(device->firmware(), Counting(1500, 3));
+    EXPECT_EQ(device->announcedFirmware(), 1500u);
+    EXPECT_EQ(device->verdict(), 0x33);
+    EXPECT_EQ(device->announcedFpga(), 0u);
+    EXPECT_TRUE(device->finished());
+    EXPECT_EQ(progress(), (std::vector<std::int64_t> {68, 100, 100}));
+    EXPECT_TRUE(loaded());
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_TRUE(result.success());
+
+    Bytes expected {0xDC, 0x05, 0, 0};
+    const Bytes fw = Counting(1500, 3);
+    expected.insert(expected.end(), fw.begin(), fw.end());
+    expected.insert(expected.end(), {0x33, 0x55, 0, 0, 0, 0});
+    EXPECT_EQ(wire(), expected);
+    EXPECT_EQ(sim->garbledBytes(), 0u);
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    EXPECT_TRUE(port->IsOpen);
+    EXPECT_TRUE(listening());
+}
+
+TEST_F(Download, WithTheFpgaSendsTheImageUpToTheHighestAddressWithItsGapsAsZeros) {
+    fpgaPath = dir.write("fpga.hex", testing::HexText().data(0, {1, 2, 3}).data(0x1FFF0, Counting(16, 5)).text());
+    ASSERT_TRUE(run(true));
+    Bytes image(0x20000, 0);
+    image[0] = 1;
+    image[1] = 2;
+    image[2] = 3;
+    const Bytes tail = Counting(16, 5);
+    std::copy(tail.begin(), tail.end(), image.begin() + 0x1FFF0);
+    EXPECT_EQ(device->announcedFpga(), 0x20000u);
+    EXPECT_EQ(device->fpga(), image);
+    EXPECT_TRUE(device->finished());
+    const auto p = progress();
+    ASSERT_FALSE(p.empty());
+    EXPECT_EQ(p.front(), 1024 * 100 / (1500 + 0x20000));
+    EXPECT_EQ(p.back(), 100);
+    EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
+    EXPECT_TRUE(loaded());
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_TRUE(result.success());
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    EXPECT_TRUE(listening());
+}
+
+TEST_F(Download, ASumMismatchIsRefusedWithZeroAndTheFpgaPhaseFollows) {
+    device->setSumOffset(1);
+    ASSERT_TRUE(run(false));
+    EXPECT_EQ(device->verdict(), 0x00);
+    EXPECT_EQ(boxes(), std::vector<std::string> {"Checksum error loading file"});
+    EXPECT_TRUE(device->finished());
+    EXPECT_TRUE(loaded());
+    EXPECT_FALSE(result.sumOk);
+    EXPECT_FALSE(result.success());
+    EXPECT_TRUE(listening());
+}
+
+struct StartCase {
+    const char* name;
+    int answer;
+    std::vector<std::string> boxes;
+};
+
+class FpgaStart : public Download, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(FpgaStart, NotZeroFailsThePhaseAndThePortComesBack) {
+    fpgaPath = dir.write("fpga.hex", testing::HexText().data(0, Counting(2000, 1)).text());
+    device->setStartAnswer(GetParam().answer);
+    ASSERT_TRUE(run(true));
+    EXPECT_EQ(boxes(), GetParam().boxes);
+    EXPECT_TRUE(device->fpga().empty());
+    EXPECT_FALSE(loaded());
+    EXPECT_TRUE(result.sumOk);
+    EXPECT_FALSE(result.fpgaOk);
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    EXPECT_TRUE(port->IsOpen);
+    EXPECT_TRUE(listening());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FpgaStart,
+    ::testing::Values(StartCase {"One", 1, {"Conf_done didn't go low", "Error loading altera file"}},
+                      StartCase {"None", -1, {"Error loading altera file"}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct BadFileCase {
+    const char* name;
+    const char* firmware;  // nullptr: the good firmware
+    const char* fpga;      // hex text; nullptr: no file at all
+    const char* box;
+};
+
+class BadFiles : public Download, public ::testing::WithParamInterface<BadFileCase> {};
+
+TEST_P(BadFiles, EndTheJobBeforeAnythingIsSent) {
+    const auto& c = GetParam();
+    if (c.firmware) firmwarePath = dir.file(c.firmware);
+    fpgaPath = c.fpga ? dir.write("fpga.hex", std::string(c.fpga)) : dir.file("missing.hex");
+    ASSERT_TRUE(run(true));
+    EXPECT_EQ(boxes(), std::vector<std::string> {c.box});
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(wire().empty());
+    EXPECT_TRUE(progress().empty());
+    EXPECT_FALSE(result.success());
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    device->request();  // back to listening at the request rate...
+    EXPECT_TRUE(listening());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadFiles,
+    ::testing::Values(BadFileCase {"FirmwareMissing", "missing.bin", ":00000001FF\n", "Error loading firmware file"},
+                      BadFileCase {"FirmwareIsAFolder", ".", ":00000001FF\n", "Error loading firmware file"},
+                      BadFileCase {"FpgaMissing", nullptr, nullptr, "Error loading altera file"},
+                      BadFileCase {"FpgaAt80000", nullptr, ":020000040008F2\n:0100000001FE\n:00000001FF\n",
+                                   "Error loading altera file"},
+                      BadFileCase {"FpgaMalformed", nullptr, ":01000000zz\n", "Error loading altera file"},
+                      BadFileCase {"FpgaBadChecksum", nullptr, ":0100000001FF\n", "Error loading altera file"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace vindelor::largemotor

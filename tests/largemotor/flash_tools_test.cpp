@@ -1,0 +1,263 @@
+// The flash and bootloader tools against the simulated flash bootloader and XC164 bootstrap
+// loader on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "largemotor/BootCommands.h"
+#include "largemotor/FlashTools.h"
+#include "largemotor/LargeMotorFixture.h"
+#include "serial/TSerErr.h"
+#include "sim/FlashBootloader.h"
+#include "sim/Xc164Bootstrap.h"
+#include "support/HexText.h"
+#include "support/TempDir.h"
+
+namespace vindelor::largemotor {
+namespace {
+
+using testing::Bytes;
+using namespace std::chrono_literals;
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class FlashTools : public testing::LargeMotorFixture<sim::FlashBootloader> {
+protected:
+    void SetUp() override {
+        device = std::make_shared<sim::FlashBootloader>();
+        open(device);
+    }
+    testing::TempDir dir;
+};
+
+TEST_F(FlashTools, ReadFlashAsksForThe128BlocksAndWritesExactlyTheFlash) {
+    std::vector<std::uint32_t> progress;
+    const auto outcome = ReadFlashToFile(context(), dir.file("flash.bin"), [&](std::uint32_t n) { progress.push_back(n); });
+    EXPECT_EQ(outcome, FlashReadOutcome::Written);
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t a = 0xC00000; a <= 0xC1FC00; a += 0x400) expected.push_back(a);
+    EXPECT_EQ(device->readAddresses(), expected);
+    const Bytes file = ReadBytes(dir.file("flash.bin"));
+    EXPECT_EQ(file.size(), 131072u);
+    EXPECT_EQ(file, device->flash());
+    ASSERT_EQ(progress.size(), 128u);
+    EXPECT_EQ(progress[11], 12u * 1024);
+    EXPECT_EQ(ReadCountText(progress[11]), "12 (9%)");
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    EXPECT_EQ(pausesAsked(), std::vector<int> {100});
+    EXPECT_TRUE(listening());
+}
+
+TEST_F(FlashTools, ATimeOutInReadFlashLeavesTheOldFileAndTheToolListening) {
+    const std::string path = dir.write("flash.bin", std::string("older"));
+    device->setSilentAfterReads(5);
+    port->SetBaudRate(57600);
+    device->setLineRate(57600);
+    EXPECT_THROW(ReadFlashToFile(context(), path), serial::TSerErr);
+    EXPECT_EQ(ReadBytes(path), Bytes({'o', 'l', 'd', 'e', 'r'}));
+    EXPECT_EQ(device->readAddresses().size(), 6u);
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    device->setLineRate(19200);
+    EXPECT_TRUE(listening());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
+}
+
+TEST_F(FlashTools, AWrongByteInTheEmptyReplyEndsReadFlash) {
+    sim->corruptOutputByte(1031 + 1, 0x01);  // the 0x00 of the second block's empty reply
+    EXPECT_THROW(
+        {
+            try {
+                ReadFlash(context());
+            } catch (const serial::TSerErr& e) {
+                EXPECT_STREQ(e.Text, "Forkert data modtaget");
+                throw;
+            }
+        },
+        serial::TSerErr);
+    EXPECT_TRUE(listening());
+}
+
+TEST_F(FlashTools, ACancelledReadFlashWritesNoFile) {
+    const std::string path = dir.file("flash.bin");
+    int blocks = 0;
+    const auto outcome = ReadFlashToFile(context(), path, [&](std::uint32_t) {
+        if (++blocks == 3) cancel = true;
+    });
+    EXPECT_EQ(outcome, FlashReadOutcome::Cancelled);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(device->readAddresses().size(), 3u);
+    EXPECT_TRUE(listening());
+}
+
+struct FlashFileCase {
+    const char* name;
+    std::size_t size;
+};
+
+class WriteFlashFiles : public FlashTools, public ::testing::WithParamInterface<FlashFileCase> {};
+
+TEST_P(WriteFlashFiles, SendDFGAndTheImageOf4096Bytes) {
+    Bytes file(GetParam().size);
+    for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i % 251 + 1);
+    const std::string path = dir.write("flash.dat", file);
+    device->setLineRate(57600);  // the flash write listens at 57600
+    ASSERT_TRUE(WriteFlash(context(), path));
+
+    Bytes image(4096, 0);
+    std::copy_n(file.begin(), std::min<std::size_t>(file.size(), 4096), image.begin());
+    ASSERT_TRUE(sim->waitReceived(3 + 4096, 2000));
+    Bytes expected {'D', 'F', 'G'};
+    expected.insert(expected.end(), image.begin(), image.end());
+    EXPECT_EQ(sim->received(), expected);
+    EXPECT_EQ(device->flashFile(), image);
+    EXPECT_TRUE(device->flashFileErased());
+    EXPECT_EQ(sim->garbledBytes(), 0u) << "everything went at 57600";
+
+    std::vector<int> expectedPauses {100, 100, 11000, 100};
+    expectedPauses.insert(expectedPauses.end(), 2048, 1);
+    expectedPauses.push_back(100);
+    EXPECT_EQ(pausesAsked(), expectedPauses);
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    EXPECT_TRUE(listening());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, WriteFlashFiles,
+                         ::testing::Values(FlashFileCase {"ShortIsPaddedWithZeros", 1000},
+                                           FlashFileCase {"Exact", 4096}, FlashFileCase {"LongIsCut", 5000},
+                                           FlashFileCase {"Empty", 0}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(FlashTools, WriteFlashWithAnUnreadableFileSendsNothingAndGivesThePortBack) {
+    device->setLineRate(57600);  // the flash write listens at 57600
+    EXPECT_FALSE(WriteFlash(context(), dir.file("missing.dat")));
+    EXPECT_FALSE(WriteFlash(context(), dir.path().string()));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(sim->received().empty());
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    device->setLineRate(19200);
+    EXPECT_TRUE(listening());
+}
+
+TEST_F(FlashTools, AddressCheckPrintsWhereTheValuesChangeAndStopsAtAFailure) {
+    device->setSectorStarts({0xC00000});
+    // Each answer is A1 00 5F s e: the first byte of probe 0x1000 / 8 + 40 goes missing.
+    sim->dropOutputByte(5 * (0x1000 / 8 + 40));
+    AddressCheckState state;
+    std::vector<std::string> lines;
+    AddressCheck(context(), state, [&](const std::string& l) { lines.push_back(l); });
+    EXPECT_EQ(lines, (std::vector<std::string> {"Start Address 0xBFF000 = 0", "End Address 0xBFF000 = 0",
+                                                "End Address 0xBFFF00 = 1", "Start Address 0xC00000 = 1",
+                                                "Failed at 0xC00140"}));
+    EXPECT_EQ(state.lastStart, 1);
+    EXPECT_EQ(state.lastEnd, 1);
+    EXPECT_TRUE(listening());
+}
+
+class Bootstrap : public testing::LargeMotorFixture<sim::Xc164Bootstrap> {
+protected:
+    void SetUp() override {
+        bootloader = std::make_shared<sim::FlashBootloader>();
+        device = std::make_shared<sim::Xc164Bootstrap>(bootloader);
+        open(device);
+        // The RAM bootloader fills the 1280 bytes the module's loader takes; the rest of the
+        // longer second stage is zeros.
+        Bytes stage(0x500);
+        for (std::size_t i = 0; i < stage.size(); ++i) stage[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        booter = dir.write("booter.h86", testing::HexText().data(0, stage).text());
+        booterImage = stage;
+        booterImage.resize(0x800, 0);
+        flashHex = dir.write("flash.h86", testing::HexText().data(0x10, {0x11, 0x22, 0x33}).text());
+    }
+    std::shared_ptr<sim::FlashBootloader> bootloader;
+    testing::TempDir dir;
+    Bytes booterImage;
+    std::string booter;
+    std::string flashHex;
+};
+
+TEST_F(Bootstrap, SendBootloaderToAddress2CSendsOneAnd32And2004Bytes) {
+    thread.reset();  // answers would only be echoed; here they are read back below
+    SendBootloader(*port, booter, true, [](int) {});
+    ASSERT_TRUE(sim->waitReceived(1 + 32 + 2004, 2000));
+    std::this_thread::sleep_for(50ms);
+    const Bytes got = sim->received();
+    ASSERT_EQ(got.size(), 1u + 32 + 2004);
+    EXPECT_EQ(device->code(), Bytes(kLoader2C.begin(), kLoader2C.end()));
+    EXPECT_EQ(device->secondStage(), Bytes(booterImage.begin() + 0x2C, booterImage.begin() + 0x800));
+    EXPECT_EQ(port->WaitByte(500), 0xD5);
+    EXPECT_EQ(port->WaitByte(500), 0x7A);
+}
+
+TEST_F(Bootstrap, SendBootloaderTo100SendsOneAnd32And1024And200Bytes) {
+    std::vector<int> asked;
+    SendBootloader(*port, booter, false, [&](int ms) { asked.push_back(ms); });
+    ASSERT_TRUE(sim->waitReceived(1 + 32 + 1024 + 200, 2000));
+    std::this_thread::sleep_for(50ms);
+    const Bytes got = sim->received();
+    ASSERT_EQ(got.size(), 1u + 32 + 1024 + 200);
+    EXPECT_EQ(asked, std::vector<int> {400});
+    EXPECT_EQ(device->secondStage(), Bytes(booterImage.begin() + 0x100, booterImage.begin() + 0x500));
+    for (std::size_t i = 1057; i < got.size(); i += 2) {
+        EXPECT_EQ(got[i], 0xFF);
+        EXPECT_EQ(got[i + 1], 0x7C);
+    }
+}
+
+TEST_F(Bootstrap, SendBootloaderWithABadHexFileSendsNothing) {
+    EXPECT_ANY_THROW(SendBootloader(*port, dir.write("bad.h86", ":zz\n"), true, [](int) {}));
+    EXPECT_ANY_THROW(SendBootloader(*port, dir.file("missing.h86"), true, [](int) {}));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(sim->received().empty());
+}
+
+class LoadNcx : public Bootstrap, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LoadNcx, WritesTheFlashBootloaderWithOrWithoutTheLeadingZero) {
+    device->setLeadingZero(GetParam());
+    EXPECT_EQ(LoadNcxBootloader(context(), booter, flashHex), "");
+    EXPECT_EQ(device->code(), Bytes(kLoader100.begin(), kLoader100.end()));
+    EXPECT_EQ(device->secondStage(), Bytes(booterImage.begin() + 0x100, booterImage.begin() + 0x500));
+    const auto block = PrepareFlashBlock(flashHex);
+    const Bytes flash = bootloader->flash();
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 2048), Bytes(block.begin(), block.begin() + 2048));
+    const auto frames = bootloader->frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], PingCommand());
+    EXPECT_EQ(frames[1], (Bytes {0xA1, 0x05, 0xC0, 0x00, 0x00, 0x08, 0x00, 0x92}));
+    EXPECT_EQ(pausesAsked(), (std::vector<int> {400, 50, 50, 100}));
+    EXPECT_TRUE(port->IsOpen);
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    EXPECT_TRUE(listening());
+}
+
+INSTANTIATE_TEST_SUITE_P(Identification, LoadNcx, ::testing::Bool(),
+                         [](const auto& p) { return p.param ? "AfterZero" : "Alone"; });
+
+TEST_F(Bootstrap, LoadNcxReportsTheCheckThatFailedAndGivesThePortBack) {
+    sim->corruptOutputByte(0, 0x01);  // the identification
+    EXPECT_EQ(LoadNcxBootloader(context(), booter, flashHex), "Error sending to boot loader");
+    EXPECT_TRUE(port->IsOpen);
+    EXPECT_EQ(port->GetBaudRate(), 19200u);
+    EXPECT_TRUE(listening());
+}
+
+TEST_F(Bootstrap, LoadNcxWithAFileThatCannotBeOpenedSendsNothing) {
+    const std::string missing = dir.file("missing.h86");
+    EXPECT_EQ(LoadNcxBootloader(context(), missing, flashHex),
+              "Cannot open file \"" + missing + "\". No such file or directory");
+    EXPECT_EQ(LoadNcxBootloader(context(), booter, missing),
+              "Cannot open file \"" + missing + "\". No such file or directory");
+    EXPECT_ANY_THROW(LoadNcxBootloader(context(), dir.write("bad.h86", ":0100000001FF\n"), flashHex));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(sim->received().empty());
+    EXPECT_TRUE(listening());
+}
+
+}  // namespace
+}  // namespace vindelor::largemotor
