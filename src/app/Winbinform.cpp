@@ -33,6 +33,8 @@
 #include "app/PortComboBox.h"
 #include "app/ProfiTab.h"
 #include "app/RxTab.h"
+#include "app/PortWatch.h"
+#include "app/ScopeTab.h"
 #include "app/TdlgEnterValue.h"
 #include "app/VarpTab.h"
 #include "protocol/ByteText.h"
@@ -104,6 +106,11 @@ TfrmMain::TfrmMain(protocol::Notifier& notifier, QWidget* parent)
 TfrmMain::~TfrmMain() {
     emit portClosing();
     stopReceiveThread();
+    // These two hold port operations and the port's tap: they go while the window is whole.
+    delete tsScope;
+    tsScope = nullptr;
+    delete portWatch;
+    portWatch = nullptr;
     sender_.setPort(nullptr);
     port_.reset();
     writeSettings();
@@ -200,6 +207,8 @@ void TfrmMain::buildControls() {
     PageControl1->addTab(tsVXM_NC, QStringLiteral("VXM-NC"));
     PageControl1->addTab(tsVarp, QStringLiteral("VARP"));
     PageControl1->addTab(tsFS, QStringLiteral("VXM-NSx"));
+    tsScope = new ScopeTab(*this);
+    PageControl1->addTab(tsScope, QStringLiteral("Scope"));
 
     // Device type selectors that are never seen; start-up applies the stored type through them.
     rbVxMode = new QRadioButton(QStringLiteral("VX20-95"), this);
@@ -221,7 +230,8 @@ void TfrmMain::buildControls() {
     btnExit = new QPushButton(QStringLiteral("E&xit"));
     btnExit->setObjectName(QStringLiteral("btnExit"));
     auto* bottom = new QHBoxLayout;
-    bottom->addStretch();
+    portWatch = new PortWatch(*this);
+    bottom->addWidget(portWatch, 1);
     bottom->addWidget(btnExit);
 
     auto* layout = new QVBoxLayout(this);
@@ -413,6 +423,7 @@ void TfrmMain::ReopenPort() {
     port_.reset();
     try {
         port_ = std::make_unique<serial::TSerCom>(PortIndex + 1, BaudRate, kPortBufferSize);
+        if (portWatch) port_->SetTap(portWatch->tap());
         // Requests on a port that failed to open fail in their own way ("Error sending").
         sender_.setPort(port_.get());
         port_->Open();
@@ -435,6 +446,13 @@ void TfrmMain::resumeReceiveThread() {
 }
 
 bool TfrmMain::receiving() const { return thread_ && !thread_->Finished() && port_ && port_->IsOpen; }
+
+bool TfrmMain::portLost() const { return !portBusy() && port_ && thread_ && thread_->Finished(); }
+
+void TfrmMain::restartReceiveThread() {
+    stopReceiveThread();
+    if (port_ && port_->IsOpen) thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
+}
 
 void TfrmMain::clearMemos() {
     meRecieved->clear();
@@ -465,7 +483,8 @@ void TfrmMain::handleMessage(const protocol::Message& message) {
                 appendReceived(message.wParam);
                 break;
             case protocol::MsgSampleRow:
-                tsBasic->list.addSampleRow(message.payload);
+                // While the scope runs its rows are its own.
+                if (!tsScope || !tsScope->onSampleRow(message.payload)) tsBasic->list.addSampleRow(message.payload);
                 break;
             case protocol::MsgModuleInfo:
                 tsVarp->onModuleInfo(message.payload);

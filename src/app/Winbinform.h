@@ -37,6 +37,8 @@ class MotorTestPanel;
 class PortComboBox;
 class ProfiTab;
 class RxTab;
+class PortWatch;
+class ScopeTab;
 class TdlgEnterValue;
 class VarpTab;
 
@@ -65,6 +67,10 @@ public:
     void ReopenPort();
     // True while a receive thread runs on an open port.
     bool receiving() const;
+    // The receive thread ended on its own (the port hung up) and no operation owns the port.
+    bool portLost() const;
+    // Starts a new receive thread on the (reopened) port.
+    void restartReceiveThread();
 
     protocol::Sender& sender() { return sender_; }
     protocol::Notifier& notifier() { return notifier_; }
@@ -124,6 +130,8 @@ public:
     NcxBootPanel* ncxBootPanel;  // the bootloader tools on tsVXM_NC
     VarpTab* tsVarp;
     QWidget* tsFS;
+    ScopeTab* tsScope;
+    PortWatch* portWatch = nullptr;
     QPushButton* stPingModule;
     FirmwarePanel* firmwarePanel;
     // The expansion-module tools: the tabs above as their own classes, and the panels on

@@ -22,6 +22,7 @@ struct GlobalOptions {
     bool echo = false;
     std::string type = "VX20-95";  // device type, for the register definitions
     bool alt = false;              // alternative definition files
+    std::string trace;             // traffic trace file, empty for none
 };
 
 // A command's result: the exit status, set by whichever command ran.
@@ -34,6 +35,8 @@ struct CommandContext {
 void AddRegisterCommands(CLI::App& app, CommandContext& ctx);
 void AddFirmwareCommands(CLI::App& app, CommandContext& ctx);
 void AddProgramCommands(CLI::App& app, CommandContext& ctx);
+void AddTraceCommands(CLI::App& app, CommandContext& ctx);
+void AddScopeCommands(CLI::App& app, CommandContext& ctx);
 void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx);
 
 // vindelor-cli firmware FILE: a module firmware update; sets ctx.status (0 after "Done").

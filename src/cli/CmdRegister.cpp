@@ -44,6 +44,7 @@ struct RegisterArgs {
     std::string moduleGroup;
     int count = 1;
     bool readAll = false;
+    bool reconnect = false;
 };
 
 // Message boxes become lines on stderr; warnings are remembered for the exit status.
@@ -354,13 +355,20 @@ std::string Describe(const protocol::ReceivedMessage& m) {
     }
 }
 
-void MonitorCommand(CommandContext& ctx) {
+void MonitorCommand(CommandContext& ctx, bool reconnect) {
     Session s(ctx.options);
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     while (!g_interrupted) {
         auto m = s.sink().take([](const protocol::ReceivedMessage&) { return true; }, std::chrono::milliseconds(200));
-        if (!m) continue;
+        if (!m) {
+            // Everything received before a hang-up is printed first.
+            if (s.portLost()) {
+                if (!reconnect) throw CommandError {kExitDevice, LostPortText(s)};
+                if (!s.reconnect([] { return g_interrupted.load(); })) break;
+            }
+            continue;
+        }
         s.sink().endEchoLine();
         std::cout << Describe(*m) << std::endl;
     }
@@ -430,7 +438,8 @@ void AddRegisterCommands(CLI::App& app, CommandContext& ctx) {
     command->callback([&ctx, args] { CommandCommand(ctx, args->value); });
 
     auto* monitor = app.add_subcommand("monitor", "Print every decoded reply until interrupted");
-    monitor->callback([&ctx] { MonitorCommand(ctx); });
+    monitor->add_flag("--reconnect", args->reconnect, "When the port is lost, wait for it to return and go on");
+    monitor->callback([&ctx, args] { MonitorCommand(ctx, args->reconnect); });
 
     auto* ports = app.add_subcommand("ports", "List the port numbers that name an existing device");
     ports->callback([] { PortsCommand(); });

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "cli/Trace.h"
 #include "protocol/ByteText.h"
 #include "serial/PortNames.h"
 
@@ -42,8 +43,13 @@ void CliSink::endEchoLine() {
 
 std::unique_ptr<serial::TSerCom> MakePort(const std::string& port, int baud) {
     constexpr int kBufferSize = 8000;
-    if (auto n = serial::ParsePortName(port)) return std::make_unique<serial::TSerCom>(*n, baud, kBufferSize);
-    return std::make_unique<serial::TSerCom>(port, baud, kBufferSize);
+    std::unique_ptr<serial::TSerCom> p;
+    if (auto n = serial::ParsePortName(port))
+        p = std::make_unique<serial::TSerCom>(*n, baud, kBufferSize);
+    else
+        p = std::make_unique<serial::TSerCom>(port, baud, kBufferSize);
+    p->SetTap(ActiveTrace());
+    return p;
 }
 
 void OpenOrThrow(serial::TSerCom& port) {

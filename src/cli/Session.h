@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,12 @@ public:
     serial::TSerCom& port() { return *port_; }
     // Ends the echo line, so what the command prints next starts on a line of its own.
     void flushSendEcho() { sink_.endEchoLine(); }
+    // The receive thread ended on a port failure (a hang-up, an adapter pulled out).
+    bool portLost() const { return thread_->Finished(); }
+    // Says on stderr that the port is lost, waits until it opens again (a try about once a
+    // second, no CPU spent meanwhile), restarts the receive thread and says "Port back".
+    // False when cancelled() turned true first. (Reconnect.cpp)
+    bool reconnect(const std::function<bool()>& cancelled);
     // Waits for the value reply of a register; nothing after the time-out.
     std::optional<std::uint32_t> awaitRegister(int registerNumber, int timeoutMs);
 
@@ -53,6 +60,9 @@ private:
     protocol::Sender sender_;
     std::unique_ptr<protocol::RecvThread> thread_;
 };
+
+// "Port lost: /dev/ttyUSB0", the line a command without --reconnect ends with.
+std::string LostPortText(Session& s);
 
 // "COM7" or a device path, as --port takes it.
 std::unique_ptr<serial::TSerCom> MakePort(const std::string& port, int baud);

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/Cli.h"
+#include "cli/Trace.h"
 #include "util/Licence.h"
 
 int main(int argc, char** argv) {
@@ -26,10 +27,17 @@ int main(int argc, char** argv) {
                                      "register definition files)")
         ->capture_default_str();
     app.add_flag("--alt", o.alt, "Use the alternative register definition file");
+    app.add_option("--trace", o.trace, "Write every byte sent and received to FILE, one frame a line (see README)");
+    // Before the command runs, so that it sees every byte.
+    app.parse_complete_callback([&o] {
+        if (!o.trace.empty()) StartTrace(o.trace, "vindelor-cli port " + o.port + " baud " + std::to_string(o.baud));
+    });
 
     AddRegisterCommands(app, ctx);
     AddFirmwareCommands(app, ctx);
     AddProgramCommands(app, ctx);
+    AddTraceCommands(app, ctx);
+    AddScopeCommands(app, ctx);
     AddLargeMotorCommands(app, ctx);
     AddModuleCommands(app, ctx);
 

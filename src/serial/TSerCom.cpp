@@ -137,6 +137,8 @@ void TSerCom::Open() {
     ::tcflush(fd, TCIOFLUSH);
     DropReadBuffer();
     IsOpen = true;
+    hangUpTold_ = false;
+    TapEvent("open " + path + " baud " + std::to_string(BaudRate));
     std::this_thread::sleep_for(std::chrono::milliseconds(kSettleAfterOpenMs));
     ReceiveCount = 0;
     TransmitCount = 0;
@@ -181,6 +183,7 @@ void TSerCom::Close() {
         ::ioctl(Handle, TIOCNXCL);
         ::close(Handle);
         Handle = -1;
+        TapEvent("closed");
     }
     IsOpen = false;
     DropReadBuffer();
@@ -188,7 +191,10 @@ void TSerCom::Close() {
 
 void TSerCom::SetBaudRate(int rate) {
     BaudRate = static_cast<std::uint32_t>(rate);
-    if (IsOpen) ApplyConfiguration();
+    if (IsOpen) {
+        ApplyConfiguration();
+        TapEvent("baud " + std::to_string(BaudRate));
+    }
 }
 
 TSerCom::Waited TSerCom::WaitReadable(int ms, bool wakeable) {
@@ -225,10 +231,11 @@ int TSerCom::ReadByte() {
     if (n > 0) {
         readPos_ = 1;
         readLen_ = static_cast<std::size_t>(n);
+        Tapped(TrafficTap::Direction::Received, readBuffer_.data(), readLen_);
         return readBuffer_[0];
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
-    if (n < 0) throw TSerErr(TSerErr::Io, "Error reading port");
+    if (n < 0) ReadFailed(errno == EIO);
     // With no minimum count a terminal read returns nothing both when the queue is empty and
     // when the line hung up (unplugged adapter, closed pseudo-terminal): ask which.
     pollfd pfd {Handle, POLLIN, 0};
@@ -236,9 +243,16 @@ int TSerCom::ReadByte() {
     do {
         r = ::poll(&pfd, 1, 0);
     } while (r < 0 && errno == EINTR);
-    if (r < 0 || (pfd.revents & (POLLERR | POLLNVAL | POLLHUP)))
-        throw TSerErr(TSerErr::Io, "Error reading port");
+    if (r < 0 || (pfd.revents & (POLLERR | POLLNVAL | POLLHUP))) ReadFailed((pfd.revents & POLLHUP) != 0);
     return -1;
+}
+
+void TSerCom::ReadFailed(bool hangUp) {
+    if (hangUp && !hangUpTold_) {
+        hangUpTold_ = true;
+        TapEvent("hang-up");
+    }
+    throw TSerErr(TSerErr::Io, "Error reading port");
 }
 
 int TSerCom::ReadWithin(std::uint32_t ms, bool wakeable) {
@@ -299,16 +313,25 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t count, std::uint32_t ba
 
 }  // namespace
 
+// The tap sees bytes before they go out: a reply may be read (and traced) before a write call
+// returns. A write that fails is told to the tap as an event.
 void TSerCom::SendChar(std::uint8_t b) {
-    if (!IsOpen || !WriteAll(Handle, &b, 1, BaudRate))
+    if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending char");
+    Tapped(TrafficTap::Direction::Sent, &b, 1);
+    if (!WriteAll(Handle, &b, 1, BaudRate)) {
+        TapEvent("write failed");
         throw TSerErr(TSerErr::Io, "Error sending char");
+    }
 }
 
 void TSerCom::SendString(const std::uint8_t* p, int count) {
     if (count < 0 || !IsOpen) throw TSerErr(TSerErr::Io, "Error sending string");
     if (count == 0) return;
-    if (!WriteAll(Handle, p, static_cast<std::size_t>(count), BaudRate))
+    Tapped(TrafficTap::Direction::Sent, p, static_cast<std::size_t>(count));
+    if (!WriteAll(Handle, p, static_cast<std::size_t>(count), BaudRate)) {
+        TapEvent("write failed");
         throw TSerErr(TSerErr::Io, "Error sending string");
+    }
 }
 
 bool TSerCom::WaitSent(std::uint32_t slackMs) {
@@ -366,8 +389,12 @@ void TSerCom::FlushTransmitRing() {
         b = TransmitRing[TransmitReadIndex];
         TransmitReadIndex = (TransmitReadIndex + 1) % RingSize;
     }
-    if (!IsOpen || !WriteAll(Handle, block.data(), block.size(), BaudRate))
+    if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending data");
+    Tapped(TrafficTap::Direction::Sent, block.data(), block.size());
+    if (!WriteAll(Handle, block.data(), block.size(), BaudRate)) {
+        TapEvent("write failed");
         throw TSerErr(TSerErr::Io, "Error sending data");
+    }
     TransmitCount = 0;
 }
 

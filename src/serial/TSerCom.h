@@ -1,12 +1,14 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "serial/TSerErr.h"
+#include "serial/TrafficTap.h"
 
 namespace vindelor::serial {
 
@@ -66,6 +68,11 @@ public:
     // Appends a byte to the transmit ring; false when the ring is full.
     bool PutTransmitByte(std::uint8_t b);
 
+    // Hands every byte written and read from now on to the tap (nullptr: none, the default).
+    // The tap must outlive its use: remove it, or stop every thread using the port, before it
+    // goes away. With no tap the cost is one pointer load per block.
+    void SetTap(TrafficTap* tap) { tap_.store(tap, std::memory_order_release); }
+
     const std::string& DevicePath() const { return devicePath_; }
     // The device the object opens (or would open) now.
     std::string ResolvedDevicePath() const;
@@ -98,12 +105,22 @@ private:
     Waited WaitReadable(int ms, bool wakeable = false);
     int ReadWithin(std::uint32_t ms, bool wakeable);
     void DropReadBuffer() { readPos_ = readLen_ = 0; }
+    void Tapped(TrafficTap::Direction direction, const std::uint8_t* p, std::size_t count) {
+        if (auto* tap = tap_.load(std::memory_order_acquire)) tap->traffic(direction, p, count);
+    }
+    void TapEvent(const std::string& text) {
+        if (auto* tap = tap_.load(std::memory_order_acquire)) tap->lineEvent(text);
+    }
+    // Throws the read error, telling the tap once when the line hung up.
+    [[noreturn]] void ReadFailed(bool hangUp);
 
     std::string devicePath_;
     int wakeFd_ = -1;  // eventfd written by WakeReader
     std::array<std::uint8_t, kReadChunk> readBuffer_ {};
     std::size_t readPos_ = 0;
     std::size_t readLen_ = 0;
+    std::atomic<TrafficTap*> tap_ {nullptr};
+    bool hangUpTold_ = false;
 };
 
 // The detail line of an open failure: the device, the system's reason and, where the user can

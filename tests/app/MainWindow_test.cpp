@@ -30,8 +30,8 @@ private slots:
         QCOMPARE(w.maximumWidth(), 731);
         QCOMPARE(w.minimumHeight(), 400);
 
-        const QStringList captions {"VxBasic", "Rx", "Profi", "BigVx", "VXM-NC", "VARP", "VXM-NSx"};
-        const QStringList names {"tsBasic", "tsPicoPLC", "tsProfi", "tsBigVx", "tsVXM_NC", "tsVarp", "tsFS"};
+        const QStringList captions {"VxBasic", "Rx", "Profi", "BigVx", "VXM-NC", "VARP", "VXM-NSx", "Scope"};
+        const QStringList names {"tsBasic", "tsPicoPLC", "tsProfi", "tsBigVx", "tsVXM_NC", "tsVarp", "tsFS", "tsScope"};
         QCOMPARE(w.PageControl1->count(), captions.size());
         for (int i = 0; i < captions.size(); ++i) {
             QCOMPARE(w.PageControl1->tabText(i), captions[i]);

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "registers/Definitions.h"
+
+namespace vindelor::registers {
+
+constexpr int kScopeChannels = 4;
+
+// The raw sample of a channel in the payload of a sample reply, read as the sample table reads
+// it: from offset channel x 2 x wordsPerRegister, least significant byte first, four bytes for
+// a two-word type and two otherwise; bytes past a short reply read as zero.
+std::uint32_t sampleRaw(std::span<const std::uint8_t> data, int channel, int type, int wordsPerRegister);
+// The number the sample table shows for a raw sample (the scaled value of a fixed-point type,
+// the version word as a number); NaN for the placeholder type, which shows nothing.
+double sampleNumber(int type, std::uint32_t raw);
+
+struct ScopeChannel {
+    std::string name;  // the register's name, trailing blanks removed; "1".."4" when unknown
+    int type = 0;      // ValueType
+};
+
+struct ScopeRow {
+    double seconds = 0;  // since the recording began
+    std::array<double, kScopeChannels> values {};
+};
+
+// The channels that the sample selectors choose: the registers from sampleBase on hold the
+// register numbers (low 16 bits) sampled into each channel.
+std::array<ScopeChannel, kScopeChannels> ScopeChannelsFor(const Definitions& defs,
+                                                         const std::array<std::uint32_t, kScopeChannels>& selectors);
+
+// Every sample row of a scope run, kept whole for the export while the plot shows less.
+class ScopeRecording {
+public:
+    std::array<ScopeChannel, kScopeChannels> channels {};
+    int wordsPerRegister = 1;
+
+    // A sample reply that arrived at the given time since the run began.
+    const ScopeRow& addRow(double seconds, std::span<const std::uint8_t> payload);
+    const std::vector<ScopeRow>& rows() const { return rows_; }
+    void clear() { rows_.clear(); }
+    // Rows per second over the recording (0 with fewer than two rows).
+    double rate() const;
+
+    // "time_s" and the register names as the header, then one line per row: the time in
+    // seconds with six decimals and each channel's value, a '.' as decimal point in every
+    // locale; an empty field for a placeholder channel.
+    void writeCsv(std::ostream& out) const;
+    // The same line by line, for output written while the run goes on.
+    void writeCsvHeader(std::ostream& out) const;
+    static void writeCsvRow(std::ostream& out, const ScopeRow& row);
+
+private:
+    std::vector<ScopeRow> rows_;
+};
+
+// A number in the shortest form that reads back the same, with '.' in every locale.
+std::string ScopeNumber(double value);
+
+// Paces sample requests: the next one goes out as soon as the reply to the last is in, or
+// when that reply is kReplyTimeoutMs late (a lost frame must not stop the run).
+class SampleLoop {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kReplyTimeoutMs = 250;
+
+    bool due(Clock::time_point now) const { return !waiting_ || now >= deadline_; }
+    // How long until due(), for a wait that ends by itself.
+    std::chrono::milliseconds untilDue(Clock::time_point now) const;
+    void sent(Clock::time_point now);
+    void replied();
+
+    std::uint64_t requests = 0;
+    std::uint64_t replies = 0;
+    std::uint64_t timeouts = 0;
+
+private:
+    bool waiting_ = false;
+    Clock::time_point deadline_ {};
+};
+
+}  // namespace vindelor::registers
