@@ -2,6 +2,7 @@
 // group-write module's tab, the "Rx" and "Profi" views and the motor tests of "BigVx". Their
 // controls and texts, and every byte their buttons send.
 #include <QDir>
+#include <QLabel>
 #include <QSpinBox>
 
 #include "WindowFixture.h"
@@ -254,13 +255,16 @@ private slots:
     }
 
     void aBreakTestStopsAtItsFirstFailure() {
-        open();
+        TfrmMain& w = open();
         motor().btnBreakTest->click();
         sim_->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!motor().breakTestRunning(), kWait);
         QTest::qWait(700);
         QCOMPARE(boxes_.boxes.size(), std::size_t {1});
-        QVERIFY(rx().btnReadDebug->isEnabled());
+        // The senders stay off now because the port is gone, and come back with it.
+        auto* status = w.findChild<QLabel*>(QStringLiteral("lblPortStatus"));
+        QVERIFY(status);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("Port lost")), kWait);
     }
 
     void rotationStepsRegister176AndStopWritesZero() {
@@ -371,7 +375,7 @@ private slots:
     }
 
     void aPortThatCannotBeReopenedStopsThePoll() {
-        open();
+        TfrmMain& w = open();
         log().Button22->click();
         QTRY_VERIFY_WITH_TIMEOUT(device_->pollCount() >= 2, kWait);
         sim_->hangUp();
@@ -380,7 +384,9 @@ private slots:
         QCOMPARE(boxes_.boxes.size(), std::size_t {1});
         QVERIFY2(QString::fromStdString(boxes_.boxes[0]).startsWith(QStringLiteral("warning|Error|Error opening port")),
                  boxes_.boxes[0].c_str());
-        QVERIFY(rx().btnReadDebug->isEnabled());
+        auto* status = w.findChild<QLabel*>(QStringLiteral("lblPortStatus"));
+        QVERIFY(status);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("Port lost")), kWait);
     }
 
     void closingTheWindowStopsThePollFirst() {
