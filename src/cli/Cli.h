@@ -28,8 +28,14 @@ struct GlobalOptions {
 // A command's result: the exit status, set by whichever command ran.
 struct CommandContext {
     GlobalOptions options;
+    bool json = false;  // --json of the commands that offer machine-readable output
     int status = kExitOk;
 };
+
+// --json on a command: one JSON object on stdout, or one a line for repeated output.
+inline void AddJsonFlag(CLI::App* command, CommandContext& ctx) {
+    command->add_flag("--json", ctx.json, "Print JSON: one object, or one a line for repeated output (see README)");
+}
 
 // Each subsystem adds its commands to the application; the callbacks set ctx.status.
 void AddRegisterCommands(CLI::App& app, CommandContext& ctx);

@@ -16,6 +16,7 @@
 #include "firmware/TErr.h"
 #include "serial/TSerErr.h"
 #include "util/Cp1252.h"
+#include "util/Json.h"
 #include "util/SafeFile.h"
 
 namespace vindelor::cli {
@@ -129,6 +130,51 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
+// What "image info" shows, as one JSON object: the header, each record with its offset, and
+// the check (ok, or the failure and the offset where reading stopped).
+void ImageInfoJson(const FirmwareImage& image, const std::string& file, bool header, const std::string& failure) {
+    util::JsonObject out;
+    out.text("file", file);
+    if (header) {
+        out.value("header", util::JsonObject()
+                                .integer("loader_mode", image.LoaderMode)
+                                .integer("hardware_code", image.HardwareCode)
+                                .integer("header_word", image.HeaderWord)
+                                .text1252("description", image.Description)
+                                .str());
+    } else {
+        out.null("header");
+    }
+    std::vector<std::string> records;
+    records.reserve(image.Records.size());
+    std::size_t offset = 0;
+    for (const auto& r : image.Records) {
+        util::JsonObject o;
+        o.integer("offset", static_cast<std::int64_t>(offset))
+            .text("type", TypeName(r.Type()))
+            .integer("type_code", r.Type())
+            .integer("address", r.Address())
+            .integer("length", r.Length());
+        if (r.Type() == kEraseRecord) {
+            if (r.Data().empty())
+                o.null("block");
+            else
+                o.integer("block", r.Data()[0]);
+        }
+        records.push_back(o.str());
+        offset += r.Block().size() + kRecordCheckSize;
+    }
+    out.integer("flash_records", image.FlashRecordCount)
+        .integer("epp_records", image.EppRecordCount)
+        .value("records", util::JsonArray(records))
+        .boolean("ok", failure.empty());
+    if (failure.empty())
+        out.null("error").null("error_offset");
+    else
+        out.text("error", failure).integer("error_offset", static_cast<std::int64_t>(offset));
+    std::cout << out.str() << std::endl;
+}
+
 void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
     FirmwareImage image;
     std::string failure;
@@ -141,6 +187,12 @@ void ImageInfoCommand(CommandContext& ctx, const std::string& file) {
 
     bool header = false;
     for (const auto& r : image.Records) header = header || r.Type() == kHeaderRecord;
+    if (ctx.json) {
+        ImageInfoJson(image, file, header, failure);
+        if (!failure.empty()) throw CommandError{kExitDevice, file + ": " + failure};
+        ctx.status = kExitOk;
+        return;
+    }
     std::cout << "file: " << file << "\n";
     if (header) {
         std::cout << "loader mode: " << image.LoaderMode << "\n"
@@ -283,6 +335,7 @@ void AddFirmwareCommands(CLI::App& app, CommandContext& ctx) {
     auto* info =
         image->add_subcommand("info", "Show the header and records of an image file and check it");
     info->add_option("file", *infoFile, "Firmware image file")->required();
+    AddJsonFlag(info, ctx);
     info->callback([&ctx, infoFile] { ImageInfoCommand(ctx, *infoFile); });
 
     auto makeArgs = std::make_shared<ImageMakeArgs>();

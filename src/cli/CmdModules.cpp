@@ -17,7 +17,9 @@
 #include "modules/IntegerText.h"
 #include "modules/ModulePoll.h"
 #include "modules/MotorTests.h"
+#include "protocol/ByteText.h"
 #include "registers/Definitions.h"
+#include "util/Json.h"
 
 namespace vindelor::cli {
 
@@ -131,6 +133,21 @@ void ModuleStatusCommand(CommandContext& ctx) {
     Session s(ctx.options);
     modules::SendModuleStatusRequest(s.sender());
     const auto m = Await(s, protocol::MsgModuleStatus, "status request");
+    if (ctx.json) {
+        const modules::ModuleStatus st = modules::ParseModuleStatus(m.payload);
+        std::vector<std::string> raw;
+        for (std::uint8_t b : m.payload) raw.push_back(std::to_string(b));
+        std::cout << util::JsonObject()
+                         .integer("position", st.position)
+                         .integer("status", st.status)
+                         .text("status_bits", protocol::BinaryText(st.status, 16))
+                         .integer("last_group_sequence", st.lastSequence)
+                         .integer("receive_errors", st.receiveErrors)
+                         .value("raw", util::JsonArray(raw))
+                         .str()
+                  << std::endl;
+        return;
+    }
     std::cout << TerminalText(modules::ModuleStatusText(m.payload));
 }
 
@@ -247,7 +264,9 @@ void AddModuleCommands(CLI::App& app, CommandContext& ctx) {
 
     auto* module = app.add_subcommand("module", "The group-write module's status and registers");
     module->require_subcommand(1);
-    module->add_subcommand("status", "Print the module status")->callback([&ctx] { ModuleStatusCommand(ctx); });
+    auto* status = module->add_subcommand("status", "Print the module status");
+    AddJsonFlag(status, ctx);
+    status->callback([&ctx] { ModuleStatusCommand(ctx); });
     auto* mread = module->add_subcommand("read", "Read a module register");
     mread->add_option("register", args->reg, "Module register number")->required();
     mread->callback([&ctx, args] { ModuleReadCommand(ctx, *args); });

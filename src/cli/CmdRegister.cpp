@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -18,8 +19,10 @@
 #include "registers/DefinitionFolders.h"
 #include "registers/FilterLoader.h"
 #include "registers/RegisterList.h"
+#include "registers/Scope.h"
 #include "registers/ValueType.h"
 #include "serial/PortNames.h"
+#include "util/Json.h"
 #include "util/Number.h"
 #include "util/Text.h"
 
@@ -103,7 +106,7 @@ public:
     // Hands queued replies to the list as the window's dispatcher does, until done() holds or
     // the time runs out. Returns whether done() held.
     template <typename Done>
-    bool pump(Done done, int timeoutMs, const std::function<void()>& onSample = {}) {
+    bool pump(Done done, int timeoutMs, const std::function<void(const protocol::ReceivedMessage&)>& onSample = {}) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!done()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -114,7 +117,7 @@ public:
                 list.onRegisterValue(static_cast<int>(m->wParam), static_cast<std::uint32_t>(m->lParam));
             if (m->number == protocol::MsgSampleRow) {
                 list.addSampleRow(m->payload);
-                if (onSample) onSample();
+                if (onSample) onSample(*m);
             }
             lastNumber = m->number;
             lastRegister = m->wParam;
@@ -165,6 +168,37 @@ int Entry(CliRegisters& regs, const std::string& text) {
     return i;
 }
 
+// The JSON of a value: the raw value, the converted one (a number; the text for a version
+// word; null for a placeholder) and the text the list shows.
+void AddValueJson(util::JsonObject& o, int type, std::uint32_t raw, const std::string& shown) {
+    if (type == registers::Dummy) {
+        o.null("raw").null("value").text("text", "");
+        return;
+    }
+    o.integer("raw", raw);
+    if (type == registers::Version)
+        o.text("value", shown);
+    else
+        o.number("value", registers::sampleNumber(type, raw));
+    o.text("text", shown);
+}
+
+// A register of the list as JSON: its name, number, type keyword and value.
+std::string RegisterJson(const registers::RegisterList& list, int index) {
+    const auto& def = list.defs.registerTable[static_cast<std::size_t>(index)];
+    util::JsonObject o;
+    o.text1252("name", util::TrimRight(def.name));
+    if (def.number >= 0)
+        o.integer("number", def.number);
+    else
+        o.null("number");
+    o.text("type", registers::TypeKeyword(def.type));
+    const std::uint32_t raw = list.rawValue(index);
+    AddValueJson(o, def.number >= 0 ? def.type : registers::Dummy, raw,
+                 std::string(util::Trimmed(registers::valueText(def.type, raw))));
+    return o.str();
+}
+
 void ReadCommand(CommandContext& ctx, const RegisterArgs& a) {
     CliRegisters regs(ctx.options);
     const int entry = Entry(regs, a.reg);
@@ -180,15 +214,43 @@ void ReadCommand(CommandContext& ctx, const RegisterArgs& a) {
         s.sender().SendReadRequest(static_cast<std::uint8_t>(number));
         if (!regs.awaitValue(number)) throw NoAnswer("for register " + a.reg);
         trips.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        if (entry >= 0)
+        const std::uint32_t plain = Masked(regs.lastValue, a.words);
+        if (ctx.json && entry >= 0) {
+            std::cout << RegisterJson(regs.list, entry) << std::endl;
+        } else if (ctx.json) {
+            // A number the definitions do not hold: the value as it came, no type to convert by.
+            std::cout << util::JsonObject()
+                             .null("name")
+                             .integer("number", number)
+                             .null("type")
+                             .integer("words", a.words)
+                             .integer("raw", plain)
+                             .integer("value", plain)
+                             .text("text", std::to_string(plain))
+                             .str()
+                      << std::endl;
+        } else if (entry >= 0) {
             std::cout << regs.list.lines[static_cast<std::size_t>(entry)] << std::endl;
-        else
-            std::cout << Masked(regs.lastValue, a.words) << std::endl;
+        } else {
+            std::cout << plain << std::endl;
+        }
     }
     if (a.repeat > 0) {
         std::sort(trips.begin(), trips.end());
         const std::size_t n = trips.size();
         const double median = n % 2 ? trips[n / 2] : (trips[n / 2 - 1] + trips[n / 2]) / 2;
+        if (ctx.json) {
+            // In milliseconds to the microsecond, as the text says them.
+            auto ms = [](double v) { return std::round(v * 1000) / 1000; };
+            const std::string times = util::JsonObject()
+                                          .integer("count", static_cast<std::int64_t>(n))
+                                          .number("min", ms(trips.front()))
+                                          .number("median", ms(median))
+                                          .number("max", ms(trips.back()))
+                                          .str();
+            std::cout << util::JsonObject().value("round_trip_ms", times).str() << std::endl;
+            return;
+        }
         std::cout << "round trip ms: min " << util::FixedText(trips.front(), 3) << " median "
                   << util::FixedText(median, 3) << " max " << util::FixedText(trips.back(), 3) << std::endl;
     }
@@ -265,6 +327,34 @@ void ListCommand(CommandContext& ctx, const RegisterArgs& a) {
             if (!regs.awaitValue(def.number)) throw NoAnswer("for register " + std::to_string(def.number));
         }
     }
+    if (ctx.json) {
+        std::vector<std::string> registerItems;
+        for (int i = 0; i < regs.list.defs.registerCount; ++i) registerItems.push_back(RegisterJson(regs.list, i));
+        std::vector<std::string> fieldItems;
+        for (int i = 0; i < regs.list.defs.bitFieldCount; ++i) {
+            const auto& bf = regs.list.defs.bitFieldTable[static_cast<std::size_t>(i)];
+            const std::uint32_t v = regs.list.bitFieldValue(i);
+            util::JsonObject o;
+            o.text1252("name", util::TrimRight(bf.name))
+                .integer("register", bf.registerNumber)
+                .integer("first_bit", bf.firstBit)
+                .integer("width", bf.width)
+                .integer("value", v);
+            if (v < bf.valueNames.size())
+                o.text1252("value_name", bf.valueNames[v]);
+            else
+                o.null("value_name");
+            fieldItems.push_back(o.str());
+        }
+        std::cout << util::JsonObject()
+                         .text("device_type", ctx.options.type)
+                         .boolean("read", a.readAll)
+                         .value("registers", util::JsonArray(registerItems))
+                         .value("bit_fields", util::JsonArray(fieldItems))
+                         .str()
+                  << std::endl;
+        return;
+    }
     for (const auto& line : regs.list.lines) std::cout << line << "\n";
     if (!regs.list.bitFieldLines.empty()) std::cout << "\n";
     for (const auto& line : regs.list.bitFieldLines) std::cout << line << "\n";
@@ -278,7 +368,26 @@ void SampleCommand(CommandContext& ctx, const RegisterArgs& a) {
     regs.connect(s);
     const auto& captions = regs.list.sampleCaptions;
     std::size_t printed = 0;
-    auto print = [&] {
+    auto print = [&](const protocol::ReceivedMessage& m) {
+        if (ctx.json) {
+            // One object a row: each channel's register, raw and converted value.
+            const auto& row = regs.list.sampleRows.back();
+            std::vector<std::string> channels;
+            for (int c = 0; c < registers::RegisterList::kSampleChannels; ++c) {
+                const int type = regs.list.sampleTypes[static_cast<std::size_t>(c)];
+                util::JsonObject o;
+                o.text1252("name", captions[static_cast<std::size_t>(c)]).text("type", registers::TypeKeyword(type));
+                AddValueJson(o, type, registers::sampleRaw(m.payload, c, type, regs.list.defs.wordsPerRegister),
+                             std::string(util::Trimmed(row[static_cast<std::size_t>(c) + 1])));
+                channels.push_back(o.str());
+            }
+            std::cout << util::JsonObject()
+                             .integer("nr", static_cast<std::int64_t>(regs.list.sampleRows.size()))
+                             .value("channels", util::JsonArray(channels))
+                             .str()
+                      << std::endl;
+            return;
+        }
         if (printed == 0)
             std::cout << "Nr\t" << captions[0] << "\t" << captions[1] << "\t" << captions[2] << "\t" << captions[3] << "\n";
         for (; printed < regs.list.sampleRows.size(); ++printed) {
@@ -396,6 +505,7 @@ void AddRegisterCommands(CLI::App& app, CommandContext& ctx) {
     read->add_option("register", args->reg, regHelp)->required();
     words(read);
     read->add_option("--repeat", args->repeat, "Read N times and print the round-trip times")->check(CLI::PositiveNumber);
+    AddJsonFlag(read, ctx);
     read->callback([&ctx, args] { ReadCommand(ctx, *args); });
 
     auto* write = app.add_subcommand("write", "Write a register, then read it back after 100 ms");
@@ -421,10 +531,12 @@ void AddRegisterCommands(CLI::App& app, CommandContext& ctx) {
 
     auto* list = app.add_subcommand("list", "Print the register and bit-field lines as the window shows them");
     list->add_flag("--read", args->readAll, "Read every register from the device first");
+    AddJsonFlag(list, ctx);
     list->callback([&ctx, args] { ListCommand(ctx, *args); });
 
     auto* sample = app.add_subcommand("sample", "Take samples of the four selected registers");
     sample->add_option("--count", args->count, "Number of samples")->check(CLI::PositiveNumber)->capture_default_str();
+    AddJsonFlag(sample, ctx);
     sample->callback([&ctx, args] { SampleCommand(ctx, *args); });
 
     auto* filter = app.add_subcommand("filter", "Write the filter coefficients of FILE to a VX20-95");

@@ -1,7 +1,6 @@
 // The scope from the command line: the four sampled registers, sampled back to back for a
 // while, written as CSV.
 #include <atomic>
-#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -13,6 +12,7 @@
 #include "registers/DefinitionFolders.h"
 #include "registers/Scope.h"
 #include "registers/ValueType.h"
+#include "util/Number.h"
 #include "util/SafeFile.h"
 
 namespace vindelor::cli {
@@ -24,13 +24,6 @@ constexpr int kSelectorTimeoutMs = 1000;
 
 std::atomic<bool> g_stop {false};
 void OnStop(int) { g_stop = true; }
-
-// A number with a fixed count of decimals and '.', whatever the locale.
-std::string Fixed(double value, int decimals) {
-    char text[48];
-    auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-    return std::string(text, r.ptr);
-}
 
 struct ScopeArgs {
     double seconds = 10;
@@ -120,8 +113,8 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
         const std::string error = util::WriteFileSafely(a.csv, csv.str());
         if (!error.empty()) throw CommandError {kExitDevice, error};
     }
-    std::cerr << rec.rows().size() << " rows in " << Fixed(std::chrono::duration<double>(Clock::now() - start).count(), 3)
-              << " s: " << Fixed(rec.rate(), 1) << " rows/s, " << loop.requests << " requests, " << loop.timeouts
+    std::cerr << rec.rows().size() << " rows in " << util::FixedText(std::chrono::duration<double>(Clock::now() - start).count(), 3)
+              << " s: " << util::FixedText(rec.rate(), 1) << " rows/s, " << loop.requests << " requests, " << loop.timeouts
               << " timed out" << std::endl;
     if (rec.rows().empty()) throw CommandError {kExitDevice, "No answer from the device to the sample command"};
 }

@@ -56,15 +56,21 @@ void SendModuleRegisterRead(protocol::Sender& sender, const std::string& registe
     sender.SendTrailer();
 }
 
+ModuleStatus ParseModuleStatus(std::span<const std::uint8_t> block) {
+    ModuleStatus m;
+    m.status = At(block, 0) | At(block, 1) << 8;
+    m.position = static_cast<std::int32_t>(static_cast<std::uint32_t>(At(block, 2)) | At(block, 3) << 8 |
+                                           At(block, 4) << 16 | static_cast<std::uint32_t>(At(block, 5)) << 24);
+    m.receiveErrors = At(block, 6);
+    m.lastSequence = At(block, 7);
+    return m;
+}
+
 std::string ModuleStatusText(std::span<const std::uint8_t> block) {
-    const unsigned status = At(block, 0) | At(block, 1) << 8;
-    const auto position = static_cast<std::int32_t>(static_cast<std::uint32_t>(At(block, 2)) | At(block, 3) << 8 |
-                                                    At(block, 4) << 16 | static_cast<std::uint32_t>(At(block, 5)) << 24);
-    const unsigned errors = At(block, 6);
-    const unsigned sequence = At(block, 7);
-    return "Actual position = " + std::to_string(position) + "\r\n" + "ModuleStatus = " +
-           protocol::BinaryText(status, 16) + "\r\n" + "Last group sequence = " + std::to_string(sequence) + "\r\n" +
-           "Recieve errors = " + std::to_string(errors) + "\r\n";
+    const ModuleStatus m = ParseModuleStatus(block);
+    return "Actual position = " + std::to_string(m.position) + "\r\n" + "ModuleStatus = " +
+           protocol::BinaryText(m.status, 16) + "\r\n" + "Last group sequence = " + std::to_string(m.lastSequence) +
+           "\r\n" + "Recieve errors = " + std::to_string(m.receiveErrors) + "\r\n";
 }
 
 std::string ModuleRegisterText(int registerNumber, std::uint32_t value) {

@@ -56,8 +56,18 @@ void SendModuleRegisterWrite(protocol::Sender& sender, const std::string& regist
 // "Read module register": 'Z' and the register pair.
 void SendModuleRegisterRead(protocol::Sender& sender, const std::string& registerText);
 
+// The module's status block: the status bits (bytes 0-1), the actual position (2-5), the
+// receive error count (6) and the last group sequence (7), least significant byte first.
+// Bytes the block does not hold read as 0.
+struct ModuleStatus {
+    unsigned status = 0;
+    std::int32_t position = 0;
+    unsigned receiveErrors = 0;
+    unsigned lastSequence = 0;
+};
+ModuleStatus ParseModuleStatus(std::span<const std::uint8_t> block);
 // The caption of the status block: position, status bits, last sequence and error count,
-// each line ended by "\r\n". Bytes the block does not hold read as 0.
+// each line ended by "\r\n".
 std::string ModuleStatusText(std::span<const std::uint8_t> block);
 // "11 = -1": the register number and its value as a signed 32-bit number.
 std::string ModuleRegisterText(int registerNumber, std::uint32_t value);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "registers/DefinitionFolders.h"
+#include "registers/Scope.h"
 #include "registers/ValueType.h"
 #include "util/Text.h"
 
@@ -44,13 +45,22 @@ std::string RegisterList::formatRegisterLine(int index) const {
     const RegisterDef& def = defs.registerTable[static_cast<std::size_t>(index)];
     const char* name = def.name.c_str();
     if (def.type == Dummy) return Format("***:%-15.15s", name);
-    std::uint32_t raw = 0;
-    if (def.words >= 2 || hexView)
-        raw = twoWords(def.number);
-    else if (def.number >= 0 && def.number < kRegisterWords)
-        raw = registerWords[static_cast<std::size_t>(def.number)];
-    const std::string value = hexView ? hexValueText(raw) : valueText(def.type, raw);
+    const std::string value = hexView ? hexValueText(twoWords(def.number)) : valueText(def.type, rawValue(index));
     return Format("%3d:%-15.15s %10s  %-7s", def.number, name, value.c_str(), TypeDisplayName(def.type));
+}
+
+std::uint32_t RegisterList::rawValue(int index) const {
+    const RegisterDef& def = defs.registerTable[static_cast<std::size_t>(index)];
+    if (def.words >= 2) return twoWords(def.number);
+    if (def.number >= 0 && def.number < kRegisterWords) return registerWords[static_cast<std::size_t>(def.number)];
+    return 0;
+}
+
+std::uint32_t RegisterList::bitFieldValue(int index) const {
+    const BitFieldDef& bf = defs.bitFieldTable[static_cast<std::size_t>(index)];
+    const std::uint32_t shift = static_cast<std::uint32_t>(bf.firstBit) & 31u;
+    const std::uint32_t mask = 0xFFFFFFFFu >> (static_cast<std::uint32_t>(32 - bf.width) & 31u);
+    return (twoWords(bf.registerNumber) >> shift) & mask;
 }
 
 void RegisterList::setLine(int index) {
@@ -62,9 +72,7 @@ void RegisterList::refreshBitFields() {
     bitFieldLines.clear();
     for (int i = 0; i < defs.bitFieldCount; ++i) {
         const BitFieldDef& bf = defs.bitFieldTable[static_cast<std::size_t>(i)];
-        const std::uint32_t shift = static_cast<std::uint32_t>(bf.firstBit) & 31u;
-        const std::uint32_t mask = 0xFFFFFFFFu >> (static_cast<std::uint32_t>(32 - bf.width) & 31u);
-        const std::uint32_t v = (twoWords(bf.registerNumber) >> shift) & mask;
+        const std::uint32_t v = bitFieldValue(i);
         const char* valueName = v < bf.valueNames.size() ? bf.valueNames[v].c_str() : "";
         bitFieldLines.push_back(Format("%-12.12s %4d %s", bf.name.c_str(), static_cast<std::int32_t>(v), valueName));
     }
@@ -122,13 +130,8 @@ void RegisterList::addSampleRow(std::span<const std::uint8_t> data) {
     row[0] = std::to_string(sampleRows.size() + 1);
     for (int c = 0; c < kSampleChannels; ++c) {
         const int type = sampleTypes[static_cast<std::size_t>(c)];
-        const std::size_t offset = static_cast<std::size_t>(c) * 2 * static_cast<std::size_t>(defs.wordsPerRegister);
-        const std::size_t width = TypeWords(type) >= 2 ? 4 : 2;
-        std::uint32_t raw = 0;
         // A short reply reads as zeros rather than past its end.
-        for (std::size_t b = 0; b < width && offset + b < data.size(); ++b)
-            raw |= static_cast<std::uint32_t>(data[offset + b]) << (8 * b);
-        row[static_cast<std::size_t>(c) + 1] = sampleText(type, raw);
+        row[static_cast<std::size_t>(c) + 1] = sampleText(type, sampleRaw(data, c, type, defs.wordsPerRegister));
     }
     sampleRows.push_back(row);
     host_.sampleRowAdded();

@@ -64,6 +64,11 @@ public:
     void reload();
 
     std::string formatRegisterLine(int index) const;
+    // The raw value of a table entry as its line shows it (hex view aside): one word, or two
+    // for a two-word type.
+    std::uint32_t rawValue(int index) const;
+    // The value of a bit field as its line shows it.
+    std::uint32_t bitFieldValue(int index) const;
     void refreshBitFields();
     void onRegisterValue(int number, std::uint32_t value);
     void setSampleChannel(int channel, int registerNumber);

@@ -1,11 +1,11 @@
 #include "registers/Scope.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <ostream>
 
 #include "registers/ValueType.h"
+#include "util/Number.h"
 #include "util/Text.h"
 
 namespace vindelor::registers {
@@ -69,18 +69,10 @@ double ScopeRecording::rate() const {
 
 std::string ScopeNumber(double value) {
     if (std::isnan(value)) return {};
-    char text[32];
-    auto r = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, r.ptr);
+    return util::ShortestText(value);
 }
 
 namespace {
-
-std::string Seconds(double s) {
-    char text[32];
-    auto r = std::to_chars(text, text + sizeof text, s, std::chars_format::fixed, 6);
-    return std::string(text, r.ptr);
-}
 
 // A CSV field: quoted when it holds a separator, a quote or a line break.
 std::string CsvField(const std::string& text) {
@@ -102,7 +94,7 @@ void ScopeRecording::writeCsvHeader(std::ostream& out) const {
 }
 
 void ScopeRecording::writeCsvRow(std::ostream& out, const ScopeRow& row) {
-    out << Seconds(row.seconds);
+    out << util::FixedText(row.seconds, 6);
     for (double v : row.values) out << ',' << ScopeNumber(v);
     out << '\n';
 }

@@ -29,34 +29,40 @@ std::optional<unsigned char> UnicodeToCp1252(char32_t c) {
     return std::nullopt;
 }
 
+std::optional<char32_t> NextUtf8(std::string_view utf8, std::size_t& at) {
+    if (at >= utf8.size()) return std::nullopt;
+    const auto c = static_cast<unsigned char>(utf8[at]);
+    const std::size_t n = c < 0x80             ? 1
+                          : (c & 0xE0) == 0xC0 ? 2
+                          : (c & 0xF0) == 0xE0 ? 3
+                          : (c & 0xF8) == 0xF0 ? 4
+                                               : 0;
+    if (n == 0 || n > utf8.size() - at) return std::nullopt;
+    char32_t code = n == 1 ? c : c & (0x7Fu >> n);
+    for (std::size_t j = 1; j < n; ++j) {
+        const auto cont = static_cast<unsigned char>(utf8[at + j]);
+        if ((cont & 0xC0) != 0x80) return std::nullopt;
+        code = (code << 6) | (cont & 0x3Fu);
+    }
+    // Overlong forms and surrogates are not UTF-8.
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return std::nullopt;
+    at += n;
+    return code;
+}
+
 std::optional<std::string> Utf8ToCp1252(std::string_view utf8, char32_t* unmapped) {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t k = 0; k < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[k]);
-        const std::size_t n = c < 0x80             ? 1
-                              : (c & 0xE0) == 0xC0 ? 2
-                              : (c & 0xF0) == 0xE0 ? 3
-                              : (c & 0xF8) == 0xF0 ? 4
-                                                   : 0;
-        if (n == 0 || k + n > utf8.size()) return std::nullopt;
-        char32_t code = n == 1 ? c : c & (0x7Fu >> n);
-        for (std::size_t j = 1; j < n; ++j) {
-            const auto cont = static_cast<unsigned char>(utf8[k + j]);
-            if ((cont & 0xC0) != 0x80) return std::nullopt;
-            code = (code << 6) | (cont & 0x3Fu);
-        }
-        // Overlong forms and surrogates are not UTF-8.
-        static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kLeast[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return std::nullopt;
-        const auto byte = UnicodeToCp1252(code);
+        const auto code = NextUtf8(utf8, k);
+        if (!code) return std::nullopt;
+        const auto byte = UnicodeToCp1252(*code);
         if (!byte) {
-            if (unmapped) *unmapped = code;
+            if (unmapped) *unmapped = *code;
             return std::nullopt;
         }
         out.push_back(static_cast<char>(*byte));
-        k += n;
     }
     return out;
 }

@@ -13,6 +13,9 @@ char32_t Cp1252ToUnicode(unsigned char byte);
 // The byte for a character, if Windows-1252 has one.
 std::optional<unsigned char> UnicodeToCp1252(char32_t c);
 
+// The character of the UTF-8 sequence at utf8[at], moving at past it; nothing (at unmoved) for
+// a sequence that is not UTF-8 (overlong, a surrogate, cut short) or at the end.
+std::optional<char32_t> NextUtf8(std::string_view utf8, std::size_t& at);
 // UTF-8 text as Windows-1252 bytes; nothing when the text is not UTF-8 or holds a character
 // without a Windows-1252 code (then *unmapped, if given, is that character).
 std::optional<std::string> Utf8ToCp1252(std::string_view utf8, char32_t* unmapped = nullptr);

@@ -16,6 +16,12 @@ std::string FixedText(double v, int decimals, int width) {
     return s;
 }
 
+std::string ShortestText(double v) {
+    char text[32];  // the longest shortest form of a double is 24 characters
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+    return ec == std::errc() ? std::string(text, end) : std::string();
+}
+
 std::optional<double> ParseDouble(std::string_view text) {
     // from_chars takes a minus but no plus sign.
     if (!text.empty() && text.front() == '+') {

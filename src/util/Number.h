@@ -12,6 +12,9 @@ namespace vindelor::util {
 
 // v with the given count of decimals ("%.*f"), right-aligned in width characters ("%*.*f").
 std::string FixedText(double v, int decimals, int width = 0);
+// v in the shortest form that reads back the same ("0.1", "1e+20"); "inf", "-inf" or "nan"
+// when it is not finite.
+std::string ShortestText(double v);
 
 // A decimal floating-point number (optional sign, digits with a point, optional exponent) that
 // fills the whole text; nothing else, and no infinity or NaN.

@@ -187,6 +187,32 @@ TEST_F(FirmwareCli, ImageInfoListsTheHeaderAndEveryRecord) {
     }
 }
 
+TEST_F(FirmwareCli, ImageInfoAsJsonIsOneObject) {
+    firmware::ImageWriter w;
+    w.AddHeader({.LoaderMode = 3, .HardwareCode = 5, .HeaderWord = 0xABCD, .Description = "M\x80\x01\""});
+    w.AddErase(9).AddFlash(0x1000, Bytes(16, 1));
+    CliRun r = RunCli("image info --json " + Write("fw.vxf", w.Bytes()));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"file\":\"" + Path("fw.vxf") +
+                         "\",\"header\":{\"loader_mode\":3,\"hardware_code\":5,\"header_word\":43981,"
+                         "\"description\":\"M\xE2\x82\xAC\\u0001\\\"\"},\"flash_records\":1,\"epp_records\":0,\"records\":["
+                         "{\"offset\":0,\"type\":\"header\",\"type_code\":1,\"address\":327683,\"length\":7},"
+                         "{\"offset\":21,\"type\":\"erase\",\"type_code\":3,\"address\":0,\"length\":1,\"block\":9},"
+                         "{\"offset\":36,\"type\":\"flash\",\"type_code\":2,\"address\":4096,\"length\":16}],"
+                         "\"ok\":true,\"error\":null,\"error_offset\":null}\n");
+
+    // A bad file: the records read so far, where the check failed, status 1.
+    w = firmware::ImageWriter();
+    w.AddFlash(0, Bytes(10, 7)).AddFlash(10, Bytes(10, 8));
+    Bytes bytes = w.Bytes();
+    bytes[24 + 14] ^= 0x40;  // inside the second record's payload
+    r = RunCli("image info --json " + Write("bad.vxf", bytes));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\"ok\":false,\"error\":\"CRC Error in file\",\"error_offset\":24}\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("CRC Error in file"), std::string::npos) << r.err;
+}
+
 TEST_F(FirmwareCli, ImageInfoOfABadFileShowsWhereTheCheckFailedAndIsStatusOne) {
     firmware::ImageWriter w;
     w.AddFlash(0, Bytes(10, 7)).AddFlash(10, Bytes(10, 8));

@@ -44,6 +44,15 @@ TEST_F(CliModules, ModuleStatusReadAndWrite) {
     EXPECT_EQ(r.out,
               "Actual position = 1000\nModuleStatus = 0b0000'0000'0000'0010\nLast group sequence = 5\n"
               "Recieve errors = 7\n");
+    r = run("module status --json");
+    EXPECT_EQ(r.status, 0) << r.err;
+    // "raw" is the whole block as it came.
+    EXPECT_EQ(r.out.rfind("{\"position\":1000,\"status\":2,\"status_bits\":\"0b0000'0000'0000'0010\","
+                          "\"last_group_sequence\":5,\"receive_errors\":7,\"raw\":[2,0,232,3,0,0,7,5,",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 3), "]}\n");
     r = run("--echo module write 11 -1");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("send: <5B><5B><5B><FF><00><0B><F4><04><FB><FF><00><FF><00><FF><00><FF><00><AA><AA>"),

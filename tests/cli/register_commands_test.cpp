@@ -25,6 +25,14 @@ TEST_F(CliRegisters, ReadPrintsTheValue) {
     EXPECT_EQ(r.out, "4660\n");
 }
 
+TEST_F(CliRegisters, ReadAsJsonWithoutDefinitionsGivesThePlainNumber) {
+    device->setValue(32, 4660);
+    CliRun r = RunCli(portArg() + " read 32 --json");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"name\":null,\"number\":32,\"type\":null,\"words\":1,\"raw\":4660,\"value\":4660,"
+                     "\"text\":\"4660\"}\n");
+}
+
 TEST_F(CliRegisters, ReadWithRepeatEndsWithTheRoundTripFigures) {
     CliRun r = RunCli(portArg() + " read 0x20 --repeat 5");
     EXPECT_EQ(r.status, 0) << r.err;

@@ -1,6 +1,7 @@
 // vindelor-cli with the register definitions of defs/ in its current folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -62,6 +63,42 @@ TEST_F(CliWithDefinitions, SamplesPrintCaptionsAndRows) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("Nr\tV_IST\tTEMP\tMODE\tSTATUS\n1\t", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\n2\t"), std::string::npos) << r.out;
+}
+
+TEST_F(CliWithDefinitions, JsonGivesNamesNumbersRawAndConvertedValues) {
+    CliRun r = run("read FIRMWARE --json");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"name\":\"FIRMWARE\",\"number\":20,\"type\":\"version\",\"raw\":32860,\"value\":\"1.28\","
+                     "\"text\":\"1.28\"}\n");
+    ASSERT_EQ(run("write GEAR -1.5").status, 0);
+    r = run("read GEAR --json --repeat 2");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string gear = "{\"name\":\"GEAR\",\"number\":18,\"type\":\"fixed16\",\"raw\":4294868992,"
+                             "\"value\":-1.5,\"text\":\"-1.5000000\"}\n";
+    EXPECT_EQ(r.out.rfind(gear + gear + "{\"round_trip_ms\":{\"count\":2,\"min\":", 0), 0u) << r.out;
+
+    // The whole list is one object: every register (a placeholder without number or value) and
+    // every bit field with the name of its value.
+    r = run("list --json --read");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("{\"device_type\":\"VX20-95\",\"read\":true,\"registers\":[{\"name\":\"MODE\",", 0), 0u)
+        << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    for (const char* item :
+         {"{\"name\":\"GEAR\",\"number\":18,\"type\":\"fixed16\",\"raw\":4294868992,\"value\":-1.5,",
+          "{\"name\":\"RESERVED\",\"number\":null,\"type\":\"Dummy\",\"raw\":null,\"value\":null,\"text\":\"\"}",
+          "],\"bit_fields\":[{\"name\":\"OPMODE\",\"register\":1,\"first_bit\":0,\"width\":2,\"value\":1,"
+          "\"value_name\":"})
+        EXPECT_NE(r.out.find(item), std::string::npos) << "missing " << item << " in\n" << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 3), "]}\n");
+
+    // Samples: one object a row, each channel's register, raw and converted value.
+    r = run("sample --json --count 2");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string channel = "{\"name\":\"TEMP\",\"type\":\"fixed8\",\"raw\":";
+    EXPECT_EQ(r.out.rfind("{\"nr\":1,\"channels\":[{\"name\":\"V_IST\",\"type\":\"int16\",\"raw\":", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("}]}\n{\"nr\":2,\"channels\":[{\"name\":\"V_IST\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(channel), std::string::npos) << r.out;
 }
 
 TEST_F(CliWithDefinitions, FilterWritesTheSixteenCoefficients) {
