@@ -184,13 +184,18 @@ void SimPort::run() {
                 changed_.notify_all();
             }
             master = pty_.masterFd();
-            // Write every byte that is due.
+            // Write every byte that is due in one go, as an adapter hands the driver what its
+            // buffer gathered: the tool reads bursts, not byte after byte.
             const auto now = Clock::now();
             while (!output_.empty() && output_.front().due <= now && master >= 0) {
-                std::uint8_t b = output_.front().byte;
-                ssize_t n = ::write(master, &b, 1);
-                if (n != 1) break;
-                output_.pop_front();
+                std::uint8_t due[1024];
+                std::size_t count = 0;
+                for (; count < sizeof due && count < output_.size() && output_[count].due <= now; ++count)
+                    due[count] = output_[count].byte;
+                const ssize_t n = ::write(master, due, count);
+                if (n <= 0) break;
+                output_.erase(output_.begin(), output_.begin() + n);
+                if (static_cast<std::size_t>(n) < count) break;  // the pty is full
             }
             if (master < 0) output_.clear();
             if (output_.empty()) changed_.notify_all();
