@@ -9,7 +9,6 @@
 
 #include "cli/Cli.h"
 #include "cli/Session.h"
-#include "firmware/FileBytes.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/HexFile.h"
 #include "firmware/ImageWriter.h"
@@ -257,7 +256,7 @@ std::pair<std::uint32_t, std::vector<std::uint8_t>> AddressAndFile(const std::st
         static_cast<std::uint32_t>(NumberIn(item.substr(0, eq), what, 0, 0xFFFFFFFF));
     const std::string file = item.substr(eq + 1);
     std::vector<std::uint8_t> bytes;
-    if (const int error = ReadFileBytes(file, bytes); error != 0)
+    if (const int error = util::ReadFileBytes(file, bytes); error != 0)
         throw CommandError{kExitDevice,
                            "Cannot read " + file + ": " + std::generic_category().message(error)};
     return {address, std::move(bytes)};

@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "firmware/Crc.h"
-#include "firmware/FileBytes.h"
 #include "firmware/TErr.h"
+#include "util/SafeFile.h"
 
 namespace vindelor::firmware {
 
@@ -47,7 +47,7 @@ void FirmwareImage::ReadImage(const std::string& fileName) {
     Records.clear();
     ResetCounters();
     std::vector<std::uint8_t> bytes;
-    if (ReadFileBytes(fileName, bytes) != 0) throw TErr(0, "Error reading the file");
+    if (util::ReadFileBytes(fileName, bytes) != 0) throw TErr(0, "Error reading the file");
     ReadImageData(bytes);
 }
 

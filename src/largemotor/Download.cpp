@@ -4,10 +4,10 @@
 #include <memory>
 #include <vector>
 
-#include "firmware/FileBytes.h"
 #include "firmware/HexFile.h"
 #include "largemotor/BootCommands.h"
 #include "serial/TSerErr.h"
+#include "util/SafeFile.h"
 
 namespace vindelor::largemotor {
 
@@ -71,7 +71,7 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
         // A firmware that cannot be read is not announced as an empty one: the device would
         // confirm its zero sum and take the missing firmware as loaded.
         const std::string firmwareFile = files.firmware ? files.firmware() : std::string();
-        if (firmware::ReadFileBytes(firmwareFile, firmwareBytes) != 0) {
+        if (util::ReadFileBytes(firmwareFile, firmwareBytes) != 0) {
             box("Error loading firmware file");
             result.outcome = DownloadResult::FirmwareUnreadable;
             return result;

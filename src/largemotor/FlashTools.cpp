@@ -8,7 +8,6 @@
 #include <system_error>
 #include <thread>
 
-#include "firmware/FileBytes.h"
 #include "firmware/HexFile.h"
 #include "largemotor/BootCommands.h"
 #include "serial/TSerErr.h"
@@ -128,7 +127,7 @@ std::vector<std::uint8_t> FlashFileImage(const std::vector<std::uint8_t>& fileBy
 bool WriteFlash(const ToolContext& ctx, const std::string& flashFile,
                 const std::function<void(std::size_t)>& progress) {
     std::vector<std::uint8_t> fileBytes;
-    if (firmware::ReadFileBytes(flashFile, fileBytes) != 0) {
+    if (util::ReadFileBytes(flashFile, fileBytes) != 0) {
         PortLoan loan(ctx, false);
         return false;
     }

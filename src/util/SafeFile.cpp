@@ -65,20 +65,23 @@ std::string WriteFileSafely(const std::string& path, const std::vector<std::uint
         path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& reason) {
+namespace {
+
+// Reads a whole file; returns 0 or the errno of the failure, with the step that failed.
+int ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, const char*& failedStep) {
     // Plain descriptors, no streams: a stream's read error (a folder of that name, a failing disk)
     // leaves as an exception from deep inside the library instead of an answer here.
     bytes.clear();
+    failedStep = "Cannot open";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = failure("Cannot open", path);
-        return false;
-    }
+    if (fd < 0) return errno;
+    failedStep = "Cannot read";
     struct stat st {};
     std::size_t expected = 0;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
         expected = static_cast<std::size_t>(st.st_size);
-    // The size is only a hint (the file may change while it is read): the bytes read count.
+    // The size is only a hint (the file may change while it is read, or be a pipe whose size is
+    // unknown): the bytes read count.
     bytes.resize(expected + 4096);
     std::size_t used = 0;
     for (;;) {
@@ -86,17 +89,32 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
         const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            reason = failure("Cannot read", path);
+            const int error = errno;
             ::close(fd);
             bytes.clear();
-            return false;
+            return error;
         }
         if (n == 0) break;
         used += static_cast<std::size_t>(n);
     }
     ::close(fd);
     bytes.resize(used);
-    return true;
+    return 0;
+}
+
+}  // namespace
+
+int ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    const char* step = nullptr;
+    return ReadAll(path, bytes, step);
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& reason) {
+    const char* step = nullptr;
+    const int error = ReadAll(path, bytes, step);
+    if (error == 0) return true;
+    reason = std::string(step) + " " + path + ": " + std::strerror(error);
+    return false;
 }
 
 }  // namespace vindelor::util

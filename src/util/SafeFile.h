@@ -14,7 +14,10 @@ namespace vindelor::util {
 std::string WriteFileSafely(const std::string& path, std::string_view bytes);
 std::string WriteFileSafely(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
-// Reads a whole file. Returns false (and a reason) when it cannot be read.
+// Reads a whole file into `bytes` in one go. Returns 0, or the errno of the failure (a folder
+// or any other thing that cannot be read as a file fails too, instead of reading as empty).
+int ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& bytes);
+// The same with a one-line reason naming the file ("Cannot open PATH: ...") on failure.
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& reason);
 
 }  // namespace vindelor::util
