@@ -105,35 +105,22 @@ BigVxPanel::BigVxPanel(TfrmMain& form) : form_(form) {
     files->addWidget(new QLabel(QStringLiteral("Flash file")), 4, 0);
     files->addWidget(edFlashFile, 4, 1, 1, 2);
 
-    auto* commands = new QHBoxLayout;
-    commands->addWidget(Button5);
-    commands->addWidget(btnEraseSector);
-    commands->addWidget(udEraseSec);
-    commands->addWidget(Button7);
-    commands->addWidget(btnWriteTest);
-    commands->addWidget(new QLabel(QStringLiteral("Address")));
-    commands->addWidget(edDataAddress);
-    commands->addStretch();
-    auto* boot = new QHBoxLayout;
-    boot->addWidget(btnBootActivate);
-    boot->addWidget(btnBootActive);
-    boot->addWidget(Button10);
-    boot->addStretch();
-    auto* flash = new QHBoxLayout;
-    flash->addWidget(btnReadFlash);
-    flash->addWidget(btnWriteFlash);
-    flash->addWidget(btnAddrCheck);
-    flash->addWidget(btnCancelFlash);
-    flash->addWidget(new QLabel(QStringLiteral("KBytes read:")));
-    flash->addWidget(lblReadCount);
-    flash->addStretch();
-
+    // The panel shares its page with the motor tests: the buttons go in short rows, so each
+    // shows its whole caption at the window's size.
+    auto row = [](std::initializer_list<QWidget*> widgets) {
+        auto* r = new QHBoxLayout;
+        for (QWidget* w : widgets) r->addWidget(w);
+        r->addStretch();
+        return r;
+    };
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(files);
-    layout->addLayout(commands);
-    layout->addLayout(boot);
-    layout->addLayout(flash);
+    layout->addLayout(row({Button5, btnEraseSector, udEraseSec}));
+    layout->addLayout(row({Button7, btnWriteTest, new QLabel(QStringLiteral("Address")), edDataAddress}));
+    layout->addLayout(row({btnBootActivate, btnBootActive, Button10}));
+    layout->addLayout(row({btnReadFlash, btnWriteFlash, btnAddrCheck, btnCancelFlash}));
+    layout->addLayout(row({new QLabel(QStringLiteral("KBytes read:")), lblReadCount}));
     layout->addStretch();
 
     connect(edFirmwareFile, &QLineEdit::textChanged, this, [this](const QString& text) {
