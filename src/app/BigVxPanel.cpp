@@ -245,8 +245,7 @@ void BigVxPanel::Button10Click() {
     port().SetBaudRate(kBootBaud);
 }
 
-void BigVxPanel::btnReadFlashClick() {
-    ToolContext ctx = toolContext();
+void BigVxPanel::runCancellable(const std::function<void()>& job) {
     cancel_ = false;
     btnCancelFlash->setEnabled(true);
     PortBusy busy(form_, {btnCancelFlash}, [this] { cancel_ = true; });
@@ -254,8 +253,13 @@ void BigVxPanel::btnReadFlashClick() {
         QPushButton* b;
         ~Disable() { b->setEnabled(false); }
     } disable {btnCancelFlash};
+    RunPortJob(job);
+}
+
+void BigVxPanel::btnReadFlashClick() {
+    ToolContext ctx = toolContext();
     lblReadCount->clear();
-    RunPortJob([&] {
+    runCancellable([&] {
         ReadFlashToFile(ctx, kFlashReadFile, [this](std::uint32_t n) {
             PostToWindow(lblReadCount, [label = lblReadCount, n] { label->setText(QString::fromStdString(ReadCountText(n))); });
         });
@@ -278,15 +282,8 @@ void BigVxPanel::btnWriteFlashClick() {
 
 void BigVxPanel::btnAddrCheckClick() {
     ToolContext ctx = toolContext();
-    cancel_ = false;
-    btnCancelFlash->setEnabled(true);
-    PortBusy busy(form_, {btnCancelFlash}, [this] { cancel_ = true; });
-    struct Disable {
-        QPushButton* b;
-        ~Disable() { b->setEnabled(false); }
-    } disable {btnCancelFlash};
     QPlainTextEdit* memo = form_.meRecieved;
-    RunPortJob([&] {
+    runCancellable([&] {
         AddressCheck(
             ctx, addressCheck_,
             [memo](const std::string& line) { PostToWindow(memo, [memo, t = QString::fromStdString(line)] { AppendLine(memo, t); }); },
