@@ -105,35 +105,22 @@ BigVxPanel::BigVxPanel(TfrmMain& form) : form_(form) {
     files->addWidget(new QLabel(QStringLiteral("Flash file")), 4, 0);
     files->addWidget(edFlashFile, 4, 1, 1, 2);
 
-    auto* commands = new QHBoxLayout;
-    commands->addWidget(Button5);
-    commands->addWidget(btnEraseSector);
-    commands->addWidget(udEraseSec);
-    commands->addWidget(Button7);
-    commands->addWidget(btnWriteTest);
-    commands->addWidget(new QLabel(QStringLiteral("Address")));
-    commands->addWidget(edDataAddress);
-    commands->addStretch();
-    auto* boot = new QHBoxLayout;
-    boot->addWidget(btnBootActivate);
-    boot->addWidget(btnBootActive);
-    boot->addWidget(Button10);
-    boot->addStretch();
-    auto* flash = new QHBoxLayout;
-    flash->addWidget(btnReadFlash);
-    flash->addWidget(btnWriteFlash);
-    flash->addWidget(btnAddrCheck);
-    flash->addWidget(btnCancelFlash);
-    flash->addWidget(new QLabel(QStringLiteral("KBytes read:")));
-    flash->addWidget(lblReadCount);
-    flash->addStretch();
-
+    // The panel shares its page with the motor tests: the buttons go in short rows, so each
+    // shows its whole caption at the window's size.
+    auto row = [](std::initializer_list<QWidget*> widgets) {
+        auto* r = new QHBoxLayout;
+        for (QWidget* w : widgets) r->addWidget(w);
+        r->addStretch();
+        return r;
+    };
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(files);
-    layout->addLayout(commands);
-    layout->addLayout(boot);
-    layout->addLayout(flash);
+    layout->addLayout(row({Button5, btnEraseSector, udEraseSec}));
+    layout->addLayout(row({Button7, btnWriteTest, new QLabel(QStringLiteral("Address")), edDataAddress}));
+    layout->addLayout(row({btnBootActivate, btnBootActive, Button10}));
+    layout->addLayout(row({btnReadFlash, btnWriteFlash, btnAddrCheck, btnCancelFlash}));
+    layout->addLayout(row({new QLabel(QStringLiteral("KBytes read:")), lblReadCount}));
     layout->addStretch();
 
     connect(edFirmwareFile, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -258,8 +245,7 @@ void BigVxPanel::Button10Click() {
     port().SetBaudRate(kBootBaud);
 }
 
-void BigVxPanel::btnReadFlashClick() {
-    ToolContext ctx = toolContext();
+void BigVxPanel::runCancellable(const std::function<void()>& job) {
     cancel_ = false;
     btnCancelFlash->setEnabled(true);
     PortBusy busy(form_, {btnCancelFlash}, [this] { cancel_ = true; });
@@ -267,8 +253,13 @@ void BigVxPanel::btnReadFlashClick() {
         QPushButton* b;
         ~Disable() { b->setEnabled(false); }
     } disable {btnCancelFlash};
+    RunPortJob(job);
+}
+
+void BigVxPanel::btnReadFlashClick() {
+    ToolContext ctx = toolContext();
     lblReadCount->clear();
-    RunPortJob([&] {
+    runCancellable([&] {
         ReadFlashToFile(ctx, kFlashReadFile, [this](std::uint32_t n) {
             PostToWindow(lblReadCount, [label = lblReadCount, n] { label->setText(QString::fromStdString(ReadCountText(n))); });
         });
@@ -291,15 +282,8 @@ void BigVxPanel::btnWriteFlashClick() {
 
 void BigVxPanel::btnAddrCheckClick() {
     ToolContext ctx = toolContext();
-    cancel_ = false;
-    btnCancelFlash->setEnabled(true);
-    PortBusy busy(form_, {btnCancelFlash}, [this] { cancel_ = true; });
-    struct Disable {
-        QPushButton* b;
-        ~Disable() { b->setEnabled(false); }
-    } disable {btnCancelFlash};
     QPlainTextEdit* memo = form_.meRecieved;
-    RunPortJob([&] {
+    runCancellable([&] {
         AddressCheck(
             ctx, addressCheck_,
             [memo](const std::string& line) { PostToWindow(memo, [memo, t = QString::fromStdString(line)] { AppendLine(memo, t); }); },

@@ -83,6 +83,9 @@ private:
     largemotor::ToolContext toolContext();
     std::uint32_t dataAddress();
     void sendBytes(const std::vector<std::uint8_t>& bytes);
+    // Runs a flash tool off the window thread: the other senders wait, "Cancel" stays
+    // enabled until the tool has ended, and a close request cancels it as "Cancel" does.
+    void runCancellable(const std::function<void()>& job);
 
     TfrmMain& form_;
     std::atomic<bool> cancel_ {false};

@@ -49,19 +49,18 @@ NcxBootPanel::NcxBootPanel(TfrmMain& form) : form_(form) {
     btnNCxReset = Button("btnNCxReset", "Reset module");
     btnLoadFirmware = Button("btnLoadFirmware", "Load NCx Bootloader");
 
+    // A narrow column beside the module log: the file, its option, then the buttons one above
+    // the other.
     auto* file = new QHBoxLayout;
     file->addWidget(new QLabel(QStringLiteral("Bootloader")));
     file->addWidget(edBooterFile, 1);
-    file->addWidget(cbPreload2);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(btnSendBooter);
-    buttons->addWidget(btnNCxReset);
-    buttons->addWidget(btnLoadFirmware);
-    buttons->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(file);
-    layout->addLayout(buttons);
+    layout->addWidget(cbPreload2);
+    layout->addWidget(btnSendBooter);
+    layout->addWidget(btnNCxReset);
+    layout->addWidget(btnLoadFirmware);
 
     connect(btnSendBooter, &QPushButton::clicked, this, [this] { guarded([this] { btnSendBooterClick(); }); });
     connect(btnNCxReset, &QPushButton::clicked, this, [this] { guarded([this] { btnNCxResetClick(); }); });

@@ -180,7 +180,6 @@ void TfrmMain::buildControls() {
     // The expansion-module tab pings the programmable module as the VARP tab does.
     stPingModule = new QPushButton(QStringLiteral("Ping module"), tsVXM_NC);
     stPingModule->setObjectName(QStringLiteral("stPingModule"));
-    stPingModule->move(8, 8);
     firmwarePanel = new FirmwarePanel(*this, tsVXM_NC);
     firmwarePanel->setFixedHeight(90);
     tsVarp = new VarpTab(*this);
@@ -191,13 +190,17 @@ void TfrmMain::buildControls() {
     bigVxLayout->addWidget(bigVxPanel, 1);
     bigVxLayout->addWidget(motorTests, 0, Qt::AlignTop);
     ncxBootPanel = new NcxBootPanel(*this);
-    // Below the ping button that sits at the top of the page: the firmware update, then the
-    // bootloader tools beside the module log.
+    // The firmware update on top; below it the ping and the bootloader tools in a column
+    // beside the module log, which takes the rest of the page.
     auto* ncxLayout = new QVBoxLayout(tsVXM_NC);
-    ncxLayout->setContentsMargins(8, 40, 8, 8);
+    ncxLayout->setContentsMargins(8, 8, 8, 8);
     ncxLayout->addWidget(firmwarePanel);
+    auto* ncxTools = new QVBoxLayout;
+    ncxTools->addWidget(stPingModule);
+    ncxTools->addWidget(ncxBootPanel);
+    ncxTools->addStretch();
     auto* ncxRow = new QHBoxLayout;
-    ncxRow->addWidget(ncxBootPanel, 0, Qt::AlignTop);
+    ncxRow->addLayout(ncxTools);
     ncxRow->addWidget(moduleLog, 1);
     ncxLayout->addLayout(ncxRow, 1);
     PageControl1->addTab(tsBasic, QStringLiteral("VxBasic"));

@@ -92,6 +92,57 @@ private slots:
         QVERIFY(w.meSend->height() > memoHeight);
     }
 
+    // At the default size nothing on a page is cut: every widget lies whole inside the page and
+    // inside every panel that holds it (what scrolls inside a scroll area aside), and every
+    // button, check box and label is as wide as its text needs. Administrator mode shows every
+    // page and control.
+    void everyPageShowsItsControlsWholeAtTheDefaultSize_data() {
+        QTest::addColumn<QString>("page");
+        for (const char* name : {"tsBasic", "tsPicoPLC", "tsProfi", "tsBigVx", "tsVXM_NC", "tsVarp", "tsFS", "tsScope"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+
+    void everyPageShowsItsControlsWholeAtTheDefaultSize() {
+        QFETCH(QString, page);
+        storeSettings({{"KyvaneAdmin", 0}});
+        TfrmMain& w = open();
+        QCOMPARE(w.size(), QSize(TfrmMain::kWindowWidth, TfrmMain::kWindowHeight));
+        auto* shown = w.PageControl1->findChild<QWidget*>(page);
+        QVERIFY(shown);
+        w.PageControl1->setCurrentWidget(shown);
+        QTRY_VERIFY(shown->isVisible());
+        QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+
+        auto scrolls = [](const QWidget* holder) {
+            auto* area = qobject_cast<const QAbstractScrollArea*>(holder->parentWidget());
+            return area && area->viewport() == holder;
+        };
+        bool textChecked = false;
+        for (QWidget* control : shown->findChildren<QWidget*>()) {
+            if (!control->isVisible()) continue;
+            QString text = QString::fromLatin1(control->metaObject()->className()) + ' ' + control->objectName();
+            if (auto* b = qobject_cast<QAbstractButton*>(control)) text += " \"" + b->text() + '"';
+            if (auto* l = qobject_cast<QLabel*>(control)) text += " \"" + l->text() + '"';
+            for (QWidget* holder = control->parentWidget(); holder && !scrolls(holder); holder = holder->parentWidget()) {
+                const QRect inHolder(control->mapTo(holder, QPoint(0, 0)), control->size());
+                QVERIFY2(holder->rect().contains(inHolder),
+                         qPrintable(QStringLiteral("%1 at %2,%3 %4x%5 lies outside %6 (%7x%8)")
+                                        .arg(text).arg(inHolder.x()).arg(inHolder.y()).arg(inHolder.width())
+                                        .arg(inHolder.height()).arg(holder->objectName()).arg(holder->width())
+                                        .arg(holder->height())));
+                if (holder == shown) break;
+            }
+            if (!qobject_cast<QPushButton*>(control) && !qobject_cast<QCheckBox*>(control) &&
+                !qobject_cast<QLabel*>(control))
+                continue;
+            textChecked = true;
+            QVERIFY2(control->width() >= control->sizeHint().width(),
+                     qPrintable(QStringLiteral("%1 is %2 wide, its text needs %3")
+                                    .arg(text).arg(control->width()).arg(control->sizeHint().width())));
+        }
+        QVERIFY(textChecked);
+    }
+
     void firstStartUsesTheDefaultsAndWritesEveryValue() {
         TfrmMain& w = open();
         QCOMPARE(w.cbComPort->currentIndex(), 0);
