@@ -147,6 +147,7 @@ void ScopeTab::run() {
     for (int k = 0; k < registers::kScopeChannels; ++k) list.RequestRegister(list.defs.findRegisterIndex(list.defs.sampleBase + k));
     rec_.clear();
     loop_ = registers::SampleLoop {};
+    lastReplyOut_ = false;
     busy_.reset(new PortBusy(window_, {btnScopeStop, cbScopeWindow},
                              [this] { QTimer::singleShot(0, this, [this] { stop(); }); }));
     btnScopeStop->setEnabled(true);
@@ -159,6 +160,7 @@ void ScopeTab::run() {
 
 void ScopeTab::stop() {
     if (!running()) return;
+    lastReplyOut_ = !loop_.due(Clock::now());
     timeout_.stop();
     refresh_.stop();
     busy_.reset();
@@ -200,12 +202,17 @@ void ScopeTab::takeChannels() {
 }
 
 bool ScopeTab::onSampleRow(std::span<const std::uint8_t> payload) {
-    if (!running()) return false;
+    const bool late = !running() && lastReplyOut_ && !loop_.due(Clock::now());
+    lastReplyOut_ = false;
+    if (!running() && !late) return false;
     const double t = std::chrono::duration<double>(Clock::now() - start_).count();
     takeChannels();
     rec_.addRow(t, payload);
     loop_.replied();
-    sendNext();
+    if (late)
+        refreshPlot();
+    else
+        sendNext();
     return true;
 }
 

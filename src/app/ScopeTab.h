@@ -37,8 +37,9 @@ public:
     explicit ScopeTab(TfrmMain& window);
     ~ScopeTab() override;
 
-    // A sample row from the receive thread. False when no run is going on: the row then
-    // belongs to the sample table.
+    // A sample row from the receive thread. False when no run is going on (and the reply to
+    // the last request of a stopped run is not due any more): the row then belongs to the
+    // sample table.
     bool onSampleRow(std::span<const std::uint8_t> payload);
 
     void run();
@@ -82,6 +83,8 @@ private:
     protocol::Sender sender_;  // the scope's requests go out without the "Send" echo
     registers::ScopeRecording rec_;
     registers::SampleLoop loop_;
+    // After Stop, the reply to the last request still belongs to the run until its time-out.
+    bool lastReplyOut_ = false;
     std::unique_ptr<PortBusy> busy_;
     Clock::time_point start_ {};
     QTimer timeout_;

@@ -76,6 +76,14 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
 
     registers::SampleLoop loop;
     const auto start = Clock::now();
+    auto take = [&](const protocol::ReceivedMessage& m) {
+        loop.replied();
+        const auto& row = rec.addRow(std::chrono::duration<double>(Clock::now() - start).count(), m.payload);
+        if (toStdout) {
+            registers::ScopeRecording::writeCsvRow(std::cout, row);
+            std::cout.flush();
+        }
+    };
     const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(a.seconds));
     while (!g_stop) {
         const auto now = Clock::now();
@@ -97,13 +105,14 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now);
         auto m = s.sink().take(protocol::MsgSampleRow, std::min(left, loop.untilDue(Clock::now())));
-        if (!m) continue;
-        loop.replied();
-        const auto& row = rec.addRow(std::chrono::duration<double>(Clock::now() - start).count(), m->payload);
-        if (toStdout) {
-            registers::ScopeRecording::writeCsvRow(std::cout, row);
-            std::cout.flush();
-        }
+        if (m) take(*m);
+    }
+    // The request still out when the run ends gets its reply or its time-out: every sample
+    // reply the device sent is in the output (and in a trace of the run).
+    while (!loop.due(Clock::now()) && !s.portLost()) {
+        auto m = s.sink().take(protocol::MsgSampleRow, loop.untilDue(Clock::now()));
+        if (!m) break;
+        take(*m);
     }
     s.flushSendEcho();
 

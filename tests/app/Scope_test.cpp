@@ -42,6 +42,24 @@ private slots:
         QCOMPARE(w.PageControl1->tabText(w.PageControl1->count() - 1), QStringLiteral("Scope"));
     }
 
+    void theReplyToTheLastRequestBelongsToTheRunAfterStop() {
+        TfrmMain& w = open();
+        w.PageControl1->setCurrentWidget(&scope());
+        const int tableRows = tab().lvSample->topLevelItemCount();
+        // Stop while the first sample request is out: its reply still comes, and is the run's.
+        QTest::mouseClick(scope().btnScopeRun, Qt::LeftButton);
+        QTest::mouseClick(scope().btnScopeStop, Qt::LeftButton);
+        QVERIFY(!scope().running());
+        QTRY_COMPARE_WITH_TIMEOUT(scope().recording().rows().size(), std::size_t(1), kWait);
+        QTest::qWait(2 * vindelor::registers::SampleLoop::kReplyTimeoutMs);
+        QCOMPARE(scope().recording().rows().size(), std::size_t(1));
+        QCOMPARE(tab().lvSample->topLevelItemCount(), tableRows);
+        // A sample taken on the register tab afterwards is the table's again.
+        tab().list.keyPress('S', -1);
+        QTRY_COMPARE_WITH_TIMEOUT(tab().lvSample->topLevelItemCount(), tableRows + 1, kWait);
+        QCOMPARE(scope().recording().rows().size(), std::size_t(1));
+    }
+
     void runPlotsTheSelectedChannelsAndTheExportHoldsEveryRow() {
         TfrmMain& w = open();
         w.resize(TfrmMain::kWindowWidth, TfrmMain::kWindowHeight);

@@ -30,6 +30,18 @@ TEST_F(CliScope, WritesTheSelectedRegistersAsCsvWithTimesAndTheRateOnStderr) {
     EXPECT_NE(r.err.find(std::to_string(lines.size() - 1) + " rows in "), std::string::npos) << r.err;
 }
 
+TEST_F(CliScope, TheReplyToTheLastRequestCountsWhenTheTimeIsUp) {
+    // Every reply comes 150 ms late: the run is over before the first one arrives, which is
+    // still within its time-out.
+    sim->setResponseDelayMs(150);
+    CliRun r = run("scope --seconds 0.05");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    EXPECT_GT(std::stod(Fields(lines[1])[0]), 0.1) << r.out;
+    EXPECT_NE(r.err.find("1 rows in "), std::string::npos) << r.err;
+}
+
 TEST_F(CliScope, NoDefinitionsIsAUsageErrorAndASilentDeviceIsStatusOne) {
     CliRun r = testing::RunCli(portArg() + " scope --seconds 0.2", "cd " + dir.path().string() + " &&");
     EXPECT_EQ(r.status, 2);
