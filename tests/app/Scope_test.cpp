@@ -46,9 +46,10 @@ private slots:
         TfrmMain& w = open();
         w.PageControl1->setCurrentWidget(&scope());
         const int tableRows = tab().lvSample->topLevelItemCount();
-        // Stop while the first sample request is out: its reply still comes, and is the run's.
-        QTest::mouseClick(scope().btnScopeRun, Qt::LeftButton);
-        QTest::mouseClick(scope().btnScopeStop, Qt::LeftButton);
+        // Stop while the first sample request is out (no event is handled in between): its
+        // reply still comes, and is the run's.
+        scope().run();
+        scope().stop();
         QVERIFY(!scope().running());
         QTRY_COMPARE_WITH_TIMEOUT(scope().recording().rows().size(), std::size_t(1), kWait);
         QTest::qWait(2 * vindelor::registers::SampleLoop::kReplyTimeoutMs);
