@@ -9,8 +9,6 @@
 // core (the window thread, the receive thread and Qt's own); rows_per_s, the sample rows the
 // scope took.
 #include <benchmark/benchmark.h>
-#include <dirent.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -22,10 +20,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include <fstream>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "app/ScopeTab.h"
@@ -36,6 +32,7 @@
 #include "sim/Pty.h"
 #include "sim/RegisterDevice.h"
 #include "sim/SimPort.h"
+#include "support/CpuTime.h"
 #include "support/RecordingNotifier.h"
 
 namespace {
@@ -50,37 +47,11 @@ void RunEventLoop(int ms) {
     loop.exec();
 }
 
-std::set<int> Tasks() {
-    std::set<int> ids;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.') ids.insert(std::stoi(e->d_name));
-        ::closedir(d);
-    }
-    return ids;
-}
-
-// User plus system time of one thread of this process, in seconds; 0 once it has ended.
-double TaskCpuSeconds(int tid) {
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (stat.empty()) return 0;
-    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    long utime = 0;
-    long stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stol(field);
-        if (i == 15) stime = std::stol(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
 // CPU of every thread but the excluded ones.
 double CpuSecondsWithout(const std::set<int>& excluded) {
     double sum = 0;
-    for (int tid : Tasks())
-        if (!excluded.count(tid)) sum += TaskCpuSeconds(tid);
+    for (int tid : bench::ThreadIds())
+        if (!excluded.count(tid)) sum += bench::ThreadCpuSeconds(tid);
     return sum;
 }
 
@@ -102,12 +73,12 @@ void BM_ScopeWindowCpu(benchmark::State& state) {
         state.SkipWithError("no definitions for the simulated motor");
         return;
     }
-    const auto before = Tasks();
+    const auto before = bench::ThreadIds();
     sim::SimPort sim(device);
     sim.setBaudRate(baud);
     sim.setPaceInput(true);
     std::set<int> simThreads;
-    for (int tid : Tasks())
+    for (int tid : bench::ThreadIds())
         if (!before.count(tid)) simThreads.insert(tid);
     sim::LinkPort(ports.toStdString(), 1, sim.slavePath());
 

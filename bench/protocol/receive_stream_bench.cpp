@@ -6,17 +6,12 @@
 // Counters: cpu_pct: CPU time of the receive thread alone (from /proc/self/task), in percent
 // of one core over the streaming time; frames_per_s: value replies decoded per second.
 #include <benchmark/benchmark.h>
-#include <dirent.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -25,37 +20,12 @@
 #include "serial/TSerCom.h"
 #include "sim/RegisterDevice.h"
 #include "sim/SimPort.h"
+#include "support/CpuTime.h"
 
 namespace {
 
 using namespace vindelor;
 using Clock = std::chrono::steady_clock;
-
-std::set<int> Tasks() {
-    std::set<int> ids;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.') ids.insert(std::stoi(e->d_name));
-        ::closedir(d);
-    }
-    return ids;
-}
-
-// User plus system time of one thread of this process, in seconds.
-double TaskCpuSeconds(int tid) {
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // Fields after the command name (which is in parentheses and may hold spaces).
-    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    long utime = 0;
-    long stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stol(field);
-        if (i == 15) stime = std::stol(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
 
 // Counts decoded values; everything else (the byte echo) is dropped as the window would show it.
 class CountingSink : public protocol::MessageSink {
@@ -98,11 +68,11 @@ void BM_ReceiveThreadCpuAt921600(benchmark::State& state) {
     port.Open();
     CountingSink sink;
 
-    const auto before = Tasks();
+    const auto before = bench::ThreadIds();
     protocol::RecvThread thread(&port, &sink);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     int tid = -1;
-    for (int id : Tasks())
+    for (int id : bench::ThreadIds())
         if (!before.count(id)) tid = id;
     if (tid < 0) {
         state.SkipWithError("receive thread not found");
@@ -116,13 +86,13 @@ void BM_ReceiveThreadCpuAt921600(benchmark::State& state) {
     for (std::size_t i = 0; i < frames; ++i) stream.insert(stream.end(), frame.begin(), frame.end());
 
     for (auto _ : state) {
-        const double cpu0 = TaskCpuSeconds(tid);
+        const double cpu0 = bench::ThreadCpuSeconds(tid);
         const auto t0 = Clock::now();
         sim.inject(stream);
         const std::size_t decoded = sink.waitFor(frames);
         sink.reset();
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-        state.counters["cpu_pct"] = 100.0 * (TaskCpuSeconds(tid) - cpu0) / wall;
+        state.counters["cpu_pct"] = 100.0 * (bench::ThreadCpuSeconds(tid) - cpu0) / wall;
         state.counters["frames_per_s"] = static_cast<double>(decoded) / wall;
         state.counters["lost_frames"] = static_cast<double>(frames - decoded);
     }

@@ -7,7 +7,6 @@
 // decoded value reaches the window side); cpu_pct: CPU used by the whole process, in percent
 // of one core, while the connected receive thread idles or WaitByte waits out its time-out.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +19,7 @@
 #include "serial/TSerCom.h"
 #include "sim/RegisterDevice.h"
 #include "sim/SimPort.h"
+#include "support/CpuTime.h"
 
 namespace {
 
@@ -38,13 +38,6 @@ struct Rig {
     protocol::Sender sender;
     protocol::QueueSink sink;
 };
-
-double CpuSeconds() {
-    rusage u {};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 void BM_RegisterReadRoundTrip(benchmark::State& state) {
     Rig rig;
@@ -74,11 +67,11 @@ void BM_IdleReceiveThreadCpu(benchmark::State& state) {
     Rig rig;
     protocol::RecvThread thread(&rig.port, &rig.sink);
     for (auto _ : state) {
-        const double cpu0 = CpuSeconds();
+        const double cpu0 = bench::ProcessCpuSeconds();
         const auto t0 = Clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(10));
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-        state.counters["cpu_pct"] = 100.0 * (CpuSeconds() - cpu0) / wall;
+        state.counters["cpu_pct"] = 100.0 * (bench::ProcessCpuSeconds() - cpu0) / wall;
     }
 }
 BENCHMARK(BM_IdleReceiveThreadCpu)->Iterations(1)->Unit(benchmark::kSecond);
@@ -86,14 +79,14 @@ BENCHMARK(BM_IdleReceiveThreadCpu)->Iterations(1)->Unit(benchmark::kSecond);
 void BM_WaitByteTimeOutCpu(benchmark::State& state) {
     Rig rig;
     for (auto _ : state) {
-        const double cpu0 = CpuSeconds();
+        const double cpu0 = bench::ProcessCpuSeconds();
         const auto t0 = Clock::now();
         try {
             rig.port.WaitByte(2000);
         } catch (const serial::TSerErr&) {
         }
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-        state.counters["cpu_pct"] = 100.0 * (CpuSeconds() - cpu0) / wall;
+        state.counters["cpu_pct"] = 100.0 * (bench::ProcessCpuSeconds() - cpu0) / wall;
     }
 }
 BENCHMARK(BM_WaitByteTimeOutCpu)->Iterations(1)->Unit(benchmark::kSecond);

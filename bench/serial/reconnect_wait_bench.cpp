@@ -6,7 +6,6 @@
 // Counters: cpu_pct, CPU of the whole process in percent of one core over the wait; tries,
 // opens attempted per second (about 1).
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,24 +13,18 @@
 
 #include "serial/PortReopener.h"
 #include "serial/TSerCom.h"
+#include "support/CpuTime.h"
 
 namespace {
 
 using namespace vindelor;
 using Clock = std::chrono::steady_clock;
 
-double CpuSeconds() {
-    rusage u {};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 void BM_ReconnectWaitCpu(benchmark::State& state) {
     serial::TSerCom port("/nonexistent/ttyGONE", 19200, 8000);
     for (auto _ : state) {
         serial::PortReopener reopener;
-        const double cpu0 = CpuSeconds();
+        const double cpu0 = bench::ProcessCpuSeconds();
         const auto t0 = Clock::now();
         std::thread stopper([&] {
             std::this_thread::sleep_for(std::chrono::seconds(5));
@@ -41,7 +34,7 @@ void BM_ReconnectWaitCpu(benchmark::State& state) {
         stopper.join();
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         if (opened) state.SkipWithError("a port that does not exist opened");
-        state.counters["cpu_pct"] = 100.0 * (CpuSeconds() - cpu0) / wall;
+        state.counters["cpu_pct"] = 100.0 * (bench::ProcessCpuSeconds() - cpu0) / wall;
     }
 }
 BENCHMARK(BM_ReconnectWaitCpu)->Iterations(1)->Unit(benchmark::kSecond);
