@@ -183,7 +183,7 @@ void AddValueJson(util::JsonObject& o, int type, std::uint32_t raw, const std::s
     o.text("text", shown);
 }
 
-// A register of the list as JSON: its name, number, type keyword and value.
+// A register of the list as JSON: its name, number, type keyword and the value its line shows.
 std::string RegisterJson(const registers::RegisterList& list, int index) {
     const auto& def = list.defs.registerTable[static_cast<std::size_t>(index)];
     util::JsonObject o;
@@ -193,7 +193,7 @@ std::string RegisterJson(const registers::RegisterList& list, int index) {
     else
         o.null("number");
     o.text("type", registers::TypeKeyword(def.type));
-    const std::uint32_t raw = list.rawValue(index);
+    const std::uint32_t raw = list.lineValues[static_cast<std::size_t>(index)];
     AddValueJson(o, def.number >= 0 ? def.type : registers::Dummy, raw,
                  std::string(util::Trimmed(registers::valueText(def.type, raw))));
     return o.str();
@@ -333,7 +333,7 @@ void ListCommand(CommandContext& ctx, const RegisterArgs& a) {
         std::vector<std::string> fieldItems;
         for (int i = 0; i < regs.list.defs.bitFieldCount; ++i) {
             const auto& bf = regs.list.defs.bitFieldTable[static_cast<std::size_t>(i)];
-            const std::uint32_t v = regs.list.bitFieldValue(i);
+            const std::uint32_t v = regs.list.bitFieldValues[static_cast<std::size_t>(i)];
             util::JsonObject o;
             o.text1252("name", util::TrimRight(bf.name))
                 .integer("register", bf.registerNumber)

@@ -34,6 +34,7 @@ void RegisterList::reload() {
     if (fallbackFolders.empty()) loadedFrom = folder;
     if (r.registersLoaded) {
         lines.clear();
+        lineValues.clear();
         for (int i = 0; i < defs.registerCount; ++i) setLine(i);
         host_.listRebuilt();
     }
@@ -64,15 +65,20 @@ std::uint32_t RegisterList::bitFieldValue(int index) const {
 }
 
 void RegisterList::setLine(int index) {
-    if (static_cast<int>(lines.size()) < index + 1) lines.resize(static_cast<std::size_t>(index) + 1);
-    lines[static_cast<std::size_t>(index)] = formatRegisterLine(index);
+    const auto at = static_cast<std::size_t>(index);
+    if (lines.size() < at + 1) lines.resize(at + 1);
+    if (lineValues.size() < at + 1) lineValues.resize(at + 1);
+    lines[at] = formatRegisterLine(index);
+    lineValues[at] = rawValue(index);
 }
 
 void RegisterList::refreshBitFields() {
     bitFieldLines.clear();
+    bitFieldValues.clear();
     for (int i = 0; i < defs.bitFieldCount; ++i) {
         const BitFieldDef& bf = defs.bitFieldTable[static_cast<std::size_t>(i)];
         const std::uint32_t v = bitFieldValue(i);
+        bitFieldValues.push_back(v);
         const char* valueName = v < bf.valueNames.size() ? bf.valueNames[v].c_str() : "";
         bitFieldLines.push_back(Format("%-12.12s %4d %s", bf.name.c_str(), static_cast<std::int32_t>(v), valueName));
     }

@@ -64,11 +64,6 @@ public:
     void reload();
 
     std::string formatRegisterLine(int index) const;
-    // The raw value of a table entry as its line shows it (hex view aside): one word, or two
-    // for a two-word type.
-    std::uint32_t rawValue(int index) const;
-    // The value of a bit field as its line shows it.
-    std::uint32_t bitFieldValue(int index) const;
     void refreshBitFields();
     void onRegisterValue(int number, std::uint32_t value);
     void setSampleChannel(int channel, int registerNumber);
@@ -94,6 +89,11 @@ public:
     std::array<std::string, kSampleChannels> sampleCaptions {"1", "2", "3", "4"};
     std::vector<std::string> lines;          // lbParams
     std::vector<std::string> bitFieldLines;  // lbBitInfo
+    // The raw value each line of lbParams was made from (one word, or two for a two-word type;
+    // the hex view aside) and the value each line of lbBitInfo shows. A line keeps its value
+    // until it is made again, even where a later reply wrote the same word.
+    std::vector<std::uint32_t> lineValues;
+    std::vector<std::uint32_t> bitFieldValues;
     std::vector<std::array<std::string, 1 + kSampleChannels>> sampleRows;  // lvSample
     std::vector<std::string> saveVals;       // meSaveVals
     bool saveValsVisible = false;
@@ -101,6 +101,9 @@ public:
 private:
     // The two words at a register number as one value (high word 0 past the store).
     std::uint32_t twoWords(int number) const;
+    // The raw value of a table entry in the store now.
+    std::uint32_t rawValue(int index) const;
+    std::uint32_t bitFieldValue(int index) const;
     void setLine(int index);
     bool sendWrite(int index, bool group);
     void command(std::uint8_t letter);

@@ -143,6 +143,14 @@ TEST_P(CliOnEachDeviceType, ReadsTheSimulatedMotorsValues) {
     r = testing::RunCli(portArg() + type + "read STATUS", env);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, c.status);
+
+    // The JSON of the list holds what each line shows, also where a register number stands
+    // for two words and the next reply wrote the second one.
+    r = testing::RunCli(portArg() + type + "list --read --json", env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* item : {"{\"name\":\"STATUS\",\"number\":6,\"type\":\"uint16\",\"raw\":3,\"value\":3,",
+                             "{\"name\":\"FIRMWARE\",", "\"type\":\"version\",\"raw\":32860,\"value\":\"1.28\","})
+        EXPECT_NE(r.out.find(item), std::string::npos) << "missing " << item << " in\n" << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
