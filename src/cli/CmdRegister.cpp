@@ -329,11 +329,13 @@ void ListCommand(CommandContext& ctx, const RegisterArgs& a) {
     }
     if (ctx.json) {
         std::vector<std::string> registerItems;
-        for (int i = 0; i < regs.list.defs.registerCount; ++i) registerItems.push_back(RegisterJson(regs.list, i));
+        // As many as the lists hold lines (the tables behind them are at least as long).
+        for (std::size_t i = 0; i < regs.list.lineValues.size(); ++i)
+            registerItems.push_back(RegisterJson(regs.list, static_cast<int>(i)));
         std::vector<std::string> fieldItems;
-        for (int i = 0; i < regs.list.defs.bitFieldCount; ++i) {
-            const auto& bf = regs.list.defs.bitFieldTable[static_cast<std::size_t>(i)];
-            const std::uint32_t v = regs.list.bitFieldValues[static_cast<std::size_t>(i)];
+        for (std::size_t i = 0; i < regs.list.bitFieldValues.size(); ++i) {
+            const auto& bf = regs.list.defs.bitFieldTable[i];
+            const std::uint32_t v = regs.list.bitFieldValues[i];
             util::JsonObject o;
             o.text1252("name", util::TrimRight(bf.name))
                 .integer("register", bf.registerNumber)
