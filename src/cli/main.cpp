@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     AddScopeCommands(app, ctx);
     AddLargeMotorCommands(app, ctx);
     AddModuleCommands(app, ctx);
+    AddParameterCommands(app, ctx);
 
     try {
         app.parse(argc, argv);
