@@ -209,6 +209,13 @@ std::string EntryJson(const std::optional<registers::ParameterEntry>& e) {
         .str();
 }
 
+// What the device holds now in a register a restore writes.
+std::string DeviceValue(const registers::RestoreStep& step) {
+    registers::ParameterEntry now = step.entry;
+    now.raw = step.deviceRaw;
+    return now.valueText();
+}
+
 std::string RegisterLabel(int number, const std::string& name) { return util::Format("%3d:%-15s", number, name.c_str()); }
 
 void DiffCommand(CommandContext& ctx, const ParamArgs& a) {
@@ -298,7 +305,7 @@ void RestoreCommand(CommandContext& ctx, const ParamArgs& a) {
 
     for (const auto& step : steps)
         std::cout << (a.dryRun ? "would write " : "write ") << RegisterLabel(step.entry.number, step.entry.name) << " "
-                  << registers::ParameterEntry {step.entry.name, step.entry.number, step.entry.type, step.deviceRaw, 0}.valueText()
+                  << DeviceValue(step)
                   << " -> " << step.entry.valueText() << "\n";
     std::cout.flush();
     if (a.dryRun) {

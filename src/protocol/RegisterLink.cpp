@@ -39,13 +39,17 @@ std::size_t RegisterLink::discardInput() {
 int RegisterLink::nextByte(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     const int b = left > 0 ? port_.ReadByteWithin(static_cast<std::uint32_t>(left)) : port_.ReadByte();
-    if (b >= 0) echo(b);
+    if (b >= 0) {
+        ++heard_;
+        echo(b);
+    }
     return b;
 }
 
 int RegisterLink::readExpected(int expected) {
     const int b = port_.ReadByteWithin(kByteTimeoutMs);
     if (b < 0) throw FrameBroken {};
+    ++heard_;
     echo(b);
     if (expected != -1 && b != expected) throw FrameBroken {};
     return b;
@@ -60,6 +64,7 @@ int RegisterLink::readPair() {
 std::optional<RegisterReply> RegisterLink::read(int address, int registerNumber,
                                                 std::chrono::microseconds timeout) {
     address_ = address;
+    heard_ = 0;
     sender_.SendReadRequest(static_cast<std::uint8_t>(registerNumber));
     const auto deadline = Clock::now() + timeout;
     int run = 0;

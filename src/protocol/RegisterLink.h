@@ -46,6 +46,9 @@ public:
     // that has started is read to its end. Replies for another register and broken frames are
     // passed over. Nothing when no reply for the register came in time.
     std::optional<RegisterReply> read(int address, int registerNumber, std::chrono::microseconds timeout);
+    // Bytes read while waiting for the last read's reply, the reply's own included: a read
+    // that got no reply but heard bytes met a broken or a foreign frame.
+    std::size_t bytesHeard() const { return heard_; }
     // Writes a register; the device sends no reply.
     void write(int address, int registerNumber, int words, std::uint32_t value);
     // A header-only command ('V' write to flash, ...).
@@ -64,6 +67,7 @@ private:
     serial::TSerCom& port_;
     Sender sender_;
     int address_ = 0;
+    std::size_t heard_ = 0;
     std::function<void(int)> receiveEcho_;
 };
 

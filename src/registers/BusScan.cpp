@@ -56,7 +56,13 @@ ScanOutcome ScanBus(protocol::RegisterLink& link, const ScanOptions& options) {
         }
         if (link.discardInput() > 0) lateBefore(a);
         if (options.progress) options.progress(a);
-        if (link.read(a, options.registerNumber, wait)) hits.insert(a);
+        if (link.read(a, options.registerNumber, wait)) {
+            hits.insert(a);
+        } else if (link.bytesHeard() > 0) {
+            // A broken reply: a's own, or a late one of an address before it.
+            suspects.insert(a);
+            lateBefore(a);
+        }
         asked = a;
     }
     // Whatever the last address (or one before it) sends late.

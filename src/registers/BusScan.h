@@ -20,7 +20,7 @@ namespace vindelor::registers {
 // A device slower than that margin answers into the next address's time. A reply names its
 // register but not its sender, so such an answer cannot be told from the next address's own;
 // instead the scan throws away the input before each request, and afterwards asks every
-// address that answered, and the addresses before any late bytes it threw away, once more with
+// address that answered, and the addresses before any late or broken bytes, once more with
 // plenty of time and a quiet line. Only addresses that answer then are reported. When the
 // second question finds an answer was not the address's own, the addresses before it are asked
 // too, so the slow device is found where it is.
@@ -46,7 +46,7 @@ struct ScanHit {
 struct ScanOutcome {
     std::vector<ScanHit> found;  // by address
     bool cancelled = false;
-    int lateReplies = 0;  // times bytes arrived after an address's time was over
+    int lateReplies = 0;  // times bytes came late, or broken, at an address
 };
 
 // The wait at each address: the line time of a read request and of a two-word reply, plus the

@@ -89,6 +89,7 @@ ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& 
         if (!Writable(e.name)) throw ParameterError(e.name + ": a register name with a double quote or a control character cannot go into a parameter file");
         e.number = def->number;
         e.type = def->type;
+        e.words = def->words >= 2 ? 2 : 1;
         const auto raw = ReadRegister(link, job, *def, set.deviceType);
         if (!raw) throw ParameterError(e.name + ": no answer from the device at address " + std::to_string(job.address));
         e.raw = *raw;
@@ -113,7 +114,8 @@ std::vector<ParameterDifference> CompareParameterSets(const ParameterSet& left, 
     for (auto& [number, d] : byNumber) {
         if (only && !only->count(number)) continue;
         const bool same = d.left && d.right && d.left->type == d.right->type &&
-                          Masked(d.left->raw, d.left->words()) == Masked(d.right->raw, d.right->words());
+                          d.left->words == d.right->words &&
+                          Masked(d.left->raw, d.left->words) == Masked(d.right->raw, d.right->words);
         if (!same) out.push_back(std::move(d));
     }
     return out;
@@ -127,10 +129,12 @@ std::string CheckSetFitsDefinitions(const ParameterSet& set, const Definitions& 
         const std::string at = "line " + std::to_string(e.line) + ": ";
         if (index < 0) return at + "register " + std::to_string(e.number) + " (" + e.name + ") is not in the definitions";
         const auto& def = defs.registerTable[static_cast<std::size_t>(index)];
-        if (util::TrimRight(def.name) != e.name || def.type != e.type)
-            return at + "register " + std::to_string(e.number) + " is " + e.name + " (" + TypeKeyword(e.type) +
-                   ") in the file but " + util::TrimRight(def.name) + " (" + TypeKeyword(def.type) +
-                   ") in the definitions";
+        const int words = def.words >= 2 ? 2 : 1;
+        if (util::TrimRight(def.name) != e.name || def.type != e.type || words != e.words)
+            return at + "register " + std::to_string(e.number) + " is " + e.name + " (" + TypeKeyword(e.type) + ", " +
+                   std::to_string(e.words) + (e.words == 1 ? " word" : " words") + ") in the file but " +
+                   util::TrimRight(def.name) + " (" + TypeKeyword(def.type) + ", " + std::to_string(words) +
+                   (words == 1 ? " word" : " words") + ") in the definitions";
     }
     return {};
 }
@@ -142,7 +146,7 @@ std::vector<RestoreStep> PlanRestore(const ParameterSet& file, const ParameterSe
         if (!allowed.count(e.number)) continue;
         const ParameterEntry* now = device.find(e.number);
         if (!now) continue;
-        if (Masked(now->raw, e.words()) == Masked(e.raw, e.words())) continue;
+        if (now->words == e.words && Masked(now->raw, e.words) == Masked(e.raw, e.words)) continue;
         steps.push_back({e, now->raw});
     }
     return steps;
@@ -159,7 +163,7 @@ std::vector<RestoreFailure> RunRestore(protocol::RegisterLink& link, const Param
     const int total = 2 * static_cast<int>(steps.size());
     int done = 0;
     for (const auto& s : steps) {
-        link.write(job.address, s.entry.number, s.entry.words(), s.entry.raw);
+        link.write(job.address, s.entry.number, s.entry.words, s.entry.raw);
         if (job.progress) job.progress(++done, total);
     }
     if (!steps.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(job.readBackDelayMs));
@@ -169,7 +173,7 @@ std::vector<RestoreFailure> RunRestore(protocol::RegisterLink& link, const Param
         def.name = s.entry.name;
         def.number = s.entry.number;
         def.type = s.entry.type;
-        def.words = s.entry.words();
+        def.words = s.entry.words;
         RestoreFailure f {s.entry.name, s.entry.number, std::nullopt, Masked(s.entry.raw, def.words), s.entry.type};
         std::optional<std::uint32_t> back;
         try {

@@ -26,8 +26,8 @@ constexpr int kTypeColumn = 8;
 constexpr int kRawColumn = 11;
 constexpr int kLastRegister = 255;
 
-std::string RawText(int type, std::uint32_t raw) {
-    return TypeWords(type) >= 2 ? Format("0x%08X", raw) : Format("0x%04X", raw & 0xFFFFu);
+std::string RawText(int words, std::uint32_t raw) {
+    return words >= 2 ? Format("0x%08X", raw) : Format("0x%04X", raw & 0xFFFFu);
 }
 
 std::string Padded(std::string text, std::size_t width) {
@@ -54,9 +54,11 @@ std::optional<long long> Decimal(std::string_view text) {
     return v;
 }
 
-std::optional<std::uint32_t> HexWords(std::string_view text, int words) {
-    if (text.size() != 2 + 4 * static_cast<std::size_t>(words) || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+// "0x" and 4 or 8 hexadecimal digits: the raw words and how many there are.
+std::optional<std::uint32_t> HexWords(std::string_view text, int& words) {
+    if ((text.size() != 6 && text.size() != 10) || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
         return std::nullopt;
+    words = text.size() == 10 ? 2 : 1;
     std::uint32_t v = 0;
     for (char c : text.substr(2)) {
         if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
@@ -87,9 +89,9 @@ std::optional<std::string> ParseEntry(std::string_view line, ParameterEntry& e) 
     e.type = *type;
 
     const std::string_view rawText = Token(rest);
-    const auto raw = HexWords(rawText, TypeWords(e.type));
-    if (!raw)
-        return "\"" + std::string(rawText) + "\" is not " + (TypeWords(e.type) == 2 ? "8" : "4") +
+    const auto raw = HexWords(rawText, e.words);
+    if (!raw || e.words < TypeWords(e.type))
+        return "\"" + std::string(rawText) + "\" is not " + (TypeWords(e.type) == 2 ? "8" : "4 or 8") +
                " hexadecimal digits after 0x, the raw words of a " + TypeKeyword(e.type) + " register";
     e.raw = *raw;
 
@@ -102,8 +104,6 @@ std::optional<std::string> ParseEntry(std::string_view line, ParameterEntry& e) 
 }
 
 }  // namespace
-
-int ParameterEntry::words() const { return TypeWords(type); }
 
 std::string ParameterEntry::valueText() const {
     return std::string(Trimmed(registers::valueText(type, raw)));
@@ -128,7 +128,7 @@ std::string FormatParameterSet(const ParameterSet& set) {
     out += "date     " + set.date + "\n";
     for (const auto& e : set.entries) {
         out += Padded("\"" + e.name + "\"", kNameColumn) + Format("%3d  ", e.number);
-        out += Padded(TypeKeyword(e.type), kTypeColumn) + " " + Padded(RawText(e.type, e.raw), kRawColumn) + " ";
+        out += Padded(TypeKeyword(e.type), kTypeColumn) + " " + Padded(RawText(e.words, e.raw), kRawColumn) + " ";
         out += e.valueText() + "\n";
     }
     out += Format("%s %zu\n", kEnd, set.entries.size());

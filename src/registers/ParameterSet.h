@@ -13,10 +13,12 @@ struct ParameterEntry {
     std::string name;  // as the definitions name it, trailing blanks removed
     int number = 0;
     int type = 0;           // ValueType; never the placeholder
-    std::uint32_t raw = 0;  // the register's words; a one-word type holds only the low 16 bits
+    // Words the register takes on the device: as its type needs on the small devices; two for
+    // every register on the large ones (VX300/700, KT56), whatever its type.
+    int words = 1;
+    std::uint32_t raw = 0;  // the register's words; a one-word register holds only the low 16 bits
     int line = 0;           // where it stands in the file it was read from; 0 when made
 
-    int words() const;
     // The value as the register list shows it, without the blanks around it.
     std::string valueText() const;
 };
@@ -39,7 +41,8 @@ struct ParameterEntry {
 //
 // A register line holds the name in double quotes, the register number, the value type as the
 // alternative definition files name it, the raw words as one hexadecimal number (4 digits for
-// one word, 8 for two) and the value as the register list shows it. Lines starting with '#'
+// one word, 8 for two: on the large devices every register has two) and the value as the
+// register list shows it. Lines starting with '#'
 // and blank lines are comments.
 struct ParameterSet {
     static constexpr int kFormatVersion = 1;
