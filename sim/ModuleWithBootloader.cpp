@@ -2,7 +2,8 @@
 
 namespace vindelor::sim {
 
-ModuleWithBootloader::ModuleWithBootloader(std::shared_ptr<Bootloader> loader, std::shared_ptr<RegisterDevice> firmware)
+ModuleWithBootloader::ModuleWithBootloader(std::shared_ptr<Bootloader> loader,
+                                           std::shared_ptr<RegisterDevice> firmware)
     : loader_(std::move(loader)), firmware_(std::move(firmware)) {}
 
 void ModuleWithBootloader::onToolRate(int baud) {
@@ -10,7 +11,8 @@ void ModuleWithBootloader::onToolRate(int baud) {
     loader_->onToolRate(baud);
 }
 
-void ModuleWithBootloader::onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) {
+void ModuleWithBootloader::onByte(std::uint8_t b, Clock::time_point at,
+                                  std::vector<std::uint8_t>& reply) {
     // The firmware hears the byte only when it runs and the byte came at its rate; a byte that
     // starts the bootloader (the end of the reset request) is the firmware's last.
     const bool firmwareHears =

@@ -14,8 +14,9 @@ namespace vindelor::sim {
 // for its reset request; after that its bootloader has the line, as the Bootloader model has
 // it, until the new firmware runs.
 class ModuleWithBootloader : public DeviceModel {
-public:
-    ModuleWithBootloader(std::shared_ptr<Bootloader> loader, std::shared_ptr<RegisterDevice> firmware);
+  public:
+    ModuleWithBootloader(std::shared_ptr<Bootloader> loader,
+                         std::shared_ptr<RegisterDevice> firmware);
 
     void onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) override;
     int lineRate() const override { return loader_->lineRate(); }
@@ -26,7 +27,7 @@ public:
     Bootloader& loader() { return *loader_; }
     RegisterDevice& firmware() { return *firmware_; }
 
-private:
+  private:
     std::shared_ptr<Bootloader> loader_;
     std::shared_ptr<RegisterDevice> firmware_;
     int toolRate_ = 0;  // only touched on the simulator's thread

@@ -35,7 +35,8 @@ int RegisterBus::collisions() const {
     return collisions_;
 }
 
-std::vector<std::uint8_t> RegisterBus::Collide(const std::vector<std::vector<std::uint8_t>>& replies) {
+std::vector<std::uint8_t> RegisterBus::Collide(
+    const std::vector<std::vector<std::uint8_t>>& replies) {
     std::size_t length = 0;
     for (const auto& r : replies) length = std::max(length, r.size());
     std::vector<std::uint8_t> line(length, 0xFF);
@@ -63,7 +64,8 @@ void RegisterBus::onByte(std::uint8_t b, Clock::time_point at, std::vector<std::
     }
     for (auto& [delay, replies] : answers) {
         if (replies.size() > 1) ++collisions_;
-        std::vector<std::uint8_t> bytes = replies.size() == 1 ? std::move(replies.front()) : Collide(replies);
+        std::vector<std::uint8_t> bytes =
+            replies.size() == 1 ? std::move(replies.front()) : Collide(replies);
         if (delay == 0)
             reply.insert(reply.end(), bytes.begin(), bytes.end());
         else

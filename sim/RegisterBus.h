@@ -21,7 +21,7 @@ namespace vindelor::sim {
 // A device given a reply delay answers that much later than the others; its reply goes out
 // after whatever the line carries before it.
 class RegisterBus : public DeviceModel {
-public:
+  public:
     void add(std::shared_ptr<RegisterDevice> device, int replyDelayMs = 0);
     void setReplyDelayMs(std::size_t index, int ms);
     std::size_t size() const;
@@ -36,7 +36,7 @@ public:
     // The bytes a receiver sees when these replies start at the same time.
     static std::vector<std::uint8_t> Collide(const std::vector<std::vector<std::uint8_t>>& replies);
 
-private:
+  private:
     struct Member {
         std::shared_ptr<RegisterDevice> device;
         int replyDelayMs = 0;

@@ -72,7 +72,8 @@ void BM_SaveParameterSet(benchmark::State& state) {
     PacedLine l({{3, registers::VX20_95}});
     registers::ParameterDefinitions pd;
     std::string error;
-    if (!registers::LoadParameterDefinitions(registers::VX20_95, false, {sim::DefaultDefinitionsFolder()}, pd, error)) {
+    if (!registers::LoadParameterDefinitions(registers::VX20_95, false,
+                                             {sim::DefaultDefinitionsFolder()}, pd, error)) {
         state.SkipWithError(error.c_str());
         return;
     }
@@ -83,13 +84,16 @@ void BM_SaveParameterSet(benchmark::State& state) {
     for (int i = 0; i < pd.defs.registerCount; ++i) {
         const auto& def = pd.defs.registerTable[static_cast<std::size_t>(i)];
         if (def.type == 0 || def.number < 0) continue;
-        bytes += protocol::RegisterLink::kReadRequestBytes + protocol::RegisterLink::ReadReplyBytes(def.words);
+        bytes += protocol::RegisterLink::kReadRequestBytes +
+                 protocol::RegisterLink::ReadReplyBytes(def.words);
     }
-    const double wireMs = std::chrono::duration<double, std::milli>(l.link->lineTime(bytes)).count();
+    const double wireMs =
+        std::chrono::duration<double, std::milli>(l.link->lineTime(bytes)).count();
     double ms = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const auto set = registers::ReadParameterSet(*l.link, job, pd.defs, registers::VX20_95, "bench");
+        const auto set =
+            registers::ReadParameterSet(*l.link, job, pd.defs, registers::VX20_95, "bench");
         ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         benchmark::DoNotOptimize(set.entries.size());
     }

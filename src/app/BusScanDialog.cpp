@@ -57,7 +57,8 @@ BusScanDialog::BusScanDialog(TfrmMain& form) : QDialog(&form), form_(form) {
     pbScan->setFormat(QStringLiteral("Address %v"));
     lvDevices = new QTreeWidget;
     lvDevices->setObjectName(QStringLiteral("lvDevices"));
-    lvDevices->setHeaderLabels({QStringLiteral("Address"), QStringLiteral("Firmware"), QStringLiteral("Type")});
+    lvDevices->setHeaderLabels(
+        {QStringLiteral("Address"), QStringLiteral("Firmware"), QStringLiteral("Type")});
     lvDevices->setRootIsDecorated(false);
     lvDevices->header()->setStretchLastSection(true);
     udScanTimeout = new QSpinBox;
@@ -65,8 +66,9 @@ BusScanDialog::BusScanDialog(TfrmMain& form) : QDialog(&form), form_(form) {
     udScanTimeout->setRange(0, kMaxMarginMs);
     udScanTimeout->setValue(registers::ScanOptions::kDefaultMarginMs);
     udScanTimeout->setSuffix(QStringLiteral(" ms"));
-    udScanTimeout->setToolTip(QStringLiteral("Wait at each address beyond the line time of the request and the "
-                                             "reply; more for slow devices or adapters"));
+    udScanTimeout->setToolTip(
+        QStringLiteral("Wait at each address beyond the line time of the request and the "
+                       "reply; more for slow devices or adapters"));
     btnScanStart = Button("btnScanStart", "&Scan again");
     btnScanCancel = Button("btnScanCancel", "Cancel");
     btnUseAddress = Button("btnUseAddress", "&Use address");
@@ -91,7 +93,8 @@ BusScanDialog::BusScanDialog(TfrmMain& form) : QDialog(&form), form_(form) {
     layout->addLayout(buttons);
 
     auto guarded = [this](const std::function<void()>& f) { RunGuarded(form_.notifier(), f); };
-    connect(btnScanStart, &QPushButton::clicked, this, [this, guarded] { guarded([this] { scan(); }); });
+    connect(btnScanStart, &QPushButton::clicked, this,
+            [this, guarded] { guarded([this] { scan(); }); });
     connect(btnScanCancel, &QPushButton::clicked, this, [this] { cancel_ = true; });
     connect(btnUseAddress, &QPushButton::clicked, this, [this] { useAddress(); });
     connect(btnScanClose, &QPushButton::clicked, this, &QDialog::reject);
@@ -117,15 +120,16 @@ void BusScanDialog::scan() {
     const int firmware = list.defs.findRegisterByName("FIRMWARE");
     lvDevices->clear();
     if (firmware < 0) {
-        lblScan->setText(QStringLiteral("The definitions of the %1 name no FIRMWARE register to ask for.")
-                             .arg(QString::fromLatin1(typeName.c_str())));
+        lblScan->setText(
+            QStringLiteral("The definitions of the %1 name no FIRMWARE register to ask for.")
+                .arg(QString::fromLatin1(typeName.c_str())));
         return;
     }
     // All four types' definitions tell the devices apart, found where the list finds its own.
-    std::vector<std::string> folders {list.folder};
+    std::vector<std::string> folders{list.folder};
     folders.insert(folders.end(), list.fallbackFolders.begin(), list.fallbackFolders.end());
     std::array<std::unique_ptr<registers::ParameterDefinitions>, 4> all;
-    std::array<const registers::Definitions*, 4> defs {};
+    std::array<const registers::Definitions*, 4> defs{};
     for (int t = registers::VX20_95; t <= registers::KT56; ++t) {
         auto pd = std::make_unique<registers::ParameterDefinitions>();
         std::string error;
@@ -135,7 +139,8 @@ void BusScanDialog::scan() {
     }
     // The copies, not the list's own tables: the window may reload those while the scan runs.
     if (!defs[static_cast<std::size_t>(type - 1)]) {
-        lblScan->setText(QStringLiteral("The definitions of the %1 do not load.").arg(QString::fromLatin1(typeName.c_str())));
+        lblScan->setText(QStringLiteral("The definitions of the %1 do not load.")
+                             .arg(QString::fromLatin1(typeName.c_str())));
         return;
     }
 
@@ -156,35 +161,39 @@ void BusScanDialog::scan() {
     struct Done {
         BusScanDialog& d;
         ~Done() { d.setRunning(false); }
-    } done {*this};
+    } done{*this};
     RunLinkJob(form_, cancel_, [&](protocol::RegisterLink& link) {
         outcome = registers::ScanBus(link, o);
         for (const auto& hit : outcome.found) {
             const auto id = registers::IdentifyDevice(link, hit.address, defs, type,
                                                       registers::ScanConfirmTime(link, o.marginMs));
             devices.push_back({hit.address,
-                               std::string(util::Trimmed(registers::valueText(registers::Version, id.firmware.value_or(hit.reply.value)))),
+                               std::string(util::Trimmed(registers::valueText(
+                                   registers::Version, id.firmware.value_or(hit.reply.value)))),
                                id.deviceType ? registers::FilesOf(id.deviceType).name : "unknown"});
         }
     });
 
     for (const Device& d : devices) {
-        auto* item = new QTreeWidgetItem({QString::number(d.address), FromCp1252(d.firmware), FromCp1252(d.type)});
+        auto* item = new QTreeWidgetItem(
+            {QString::number(d.address), FromCp1252(d.firmware), FromCp1252(d.type)});
         item->setData(0, Qt::UserRole, d.address);
         lvDevices->addTopLevelItem(item);
     }
     if (!devices.empty()) lvDevices->setCurrentItem(lvDevices->topLevelItem(0));
-    QString text = devices.empty()      ? QStringLiteral("No device answered.")
-                   : devices.size() == 1 ? QStringLiteral("1 device answered.")
-                                         : QStringLiteral("%1 devices answered.").arg(devices.size());
+    QString text = devices.empty() ? QStringLiteral("No device answered.")
+                   : devices.size() == 1
+                       ? QStringLiteral("1 device answered.")
+                       : QStringLiteral("%1 devices answered.").arg(devices.size());
     if (!devices.empty()) text += QStringLiteral(" Choose one and press \"Use address\".");
     if (outcome.cancelled)
         text = QStringLiteral("Cancelled at address %1. ").arg(pbScan->value()) + text;
     else
         pbScan->setValue(pbScan->maximum());
     if (outcome.lateReplies > 0)
-        text += QStringLiteral(" Some replies came late or broken; the addresses around them were asked again. A "
-                               "longer time-out finds a slow device at once.");
+        text += QStringLiteral(
+            " Some replies came late or broken; the addresses around them were asked again. A "
+            "longer time-out finds a slow device at once.");
     lblScan->setText(text);
 }
 

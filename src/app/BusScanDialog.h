@@ -23,7 +23,7 @@ class TfrmMain;
 // the address box.
 class BusScanDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit BusScanDialog(TfrmMain& form);
 
     // Scans the whole range; returns when the scan has ended (or was cancelled).
@@ -39,11 +39,11 @@ public:
     QPushButton* btnUseAddress;
     QPushButton* btnScanClose;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
     void reject() override;
 
-private:
+  private:
     struct Device {
         int address = 0;
         std::string firmware;
@@ -53,7 +53,7 @@ private:
     void useAddress();
 
     TfrmMain& form_;
-    std::atomic<bool> cancel_ {false};
+    std::atomic<bool> cancel_{false};
     bool running_ = false;
 };
 

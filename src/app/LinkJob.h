@@ -13,6 +13,7 @@ class TfrmMain;
 // thread (as RunPortJob runs it): every other control that sends is disabled meanwhile, a close
 // request sets cancel, and the receive thread goes on afterwards whatever happened. Throws
 // what the job throws; "Error opening serial port" when no port is open.
-void RunLinkJob(TfrmMain& form, std::atomic<bool>& cancel, const std::function<void(protocol::RegisterLink&)>& job);
+void RunLinkJob(TfrmMain& form, std::atomic<bool>& cancel,
+                const std::function<void(protocol::RegisterLink&)>& job);
 
 }  // namespace vindelor::app

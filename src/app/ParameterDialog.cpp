@@ -28,7 +28,8 @@ QPushButton* Button(const char* name, const QString& caption) {
 
 }  // namespace
 
-ParameterDialog::ParameterDialog(QWidget* parent, Mode mode, const QString& title) : QDialog(parent), mode_(mode) {
+ParameterDialog::ParameterDialog(QWidget* parent, Mode mode, const QString& title)
+    : QDialog(parent), mode_(mode) {
     setObjectName(QStringLiteral("dlgParameters"));
     setWindowTitle(title);
     setModal(true);
@@ -45,14 +46,16 @@ ParameterDialog::ParameterDialog(QWidget* parent, Mode mode, const QString& titl
     lvParamsDiff = new QTreeWidget;
     lvParamsDiff->setObjectName(QStringLiteral("lvParamsDiff"));
     lvParamsDiff->setRootIsDecorated(false);
-    QStringList headers {QStringLiteral("Register"), QStringLiteral("File"), QStringLiteral("Device")};
+    QStringList headers{QStringLiteral("Register"), QStringLiteral("File"),
+                        QStringLiteral("Device")};
     if (mode == Mode::Restore) headers << QStringLiteral("Read back");
     lvParamsDiff->setHeaderLabels(headers);
     lvParamsDiff->setColumnWidth(kNameColumn, kNameWidth);
     lvParamsDiff->setColumnWidth(kFileColumn, kValueWidth);
     lvParamsDiff->setColumnWidth(kDeviceColumn, kValueWidth);
     lvParamsDiff->header()->setStretchLastSection(true);
-    cbParamsAll = new QCheckBox(QStringLiteral("&All registers (also those a restore leaves alone)"));
+    cbParamsAll =
+        new QCheckBox(QStringLiteral("&All registers (also those a restore leaves alone)"));
     cbParamsAll->setObjectName(QStringLiteral("cbParamsAll"));
     cbParamsForce = new QCheckBox(QStringLiteral("Restore &all the same"));
     cbParamsForce->setObjectName(QStringLiteral("cbParamsForce"));

@@ -19,7 +19,7 @@ namespace vindelor::app {
 // and after a restore what each register read back.
 class ParameterDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     enum class Mode { Save, Compare, Restore };
     static constexpr int kNameColumn = 0;
     static constexpr int kFileColumn = 1;
@@ -35,7 +35,7 @@ public:
     void setProgress(int done, int total);
 
     // Set by Cancel and by closing the dialog while work runs.
-    std::atomic<bool> cancel {false};
+    std::atomic<bool> cancel{false};
     // What "Restore" does.
     std::function<void()> onRestore;
 
@@ -48,11 +48,11 @@ public:
     QPushButton* btnParamsCancel;
     QPushButton* btnParamsClose;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
     void reject() override;
 
-private:
+  private:
     Mode mode_;
     bool running_ = false;
 };

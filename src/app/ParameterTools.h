@@ -26,7 +26,7 @@ class TfrmMain;
 // thread with the other senders disabled.
 class ParameterTools : public QObject {
     Q_OBJECT
-public:
+  public:
     ParameterTools(TfrmMain& form, BasicTab& tab);
 
     void btnScanBusClick();
@@ -47,7 +47,7 @@ public:
     QPointer<BusScanDialog> scanDialog;
     QPointer<ParameterDialog> dialog;
 
-private:
+  private:
     int deviceType() const;
     std::string typeName() const;
     int address() const;

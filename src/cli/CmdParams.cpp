@@ -21,8 +21,10 @@ namespace {
 
 using registers::ParameterSet;
 
-std::atomic<bool> g_interrupted {false};
-void OnInterrupt(int) { g_interrupted = true; }
+std::atomic<bool> g_interrupted{false};
+void OnInterrupt(int) {
+    g_interrupted = true;
+}
 
 void CatchInterrupts() {
     g_interrupted = false;
@@ -44,12 +46,12 @@ struct ParamArgs {
 
 int DeviceTypeOf(const std::string& name) {
     const auto type = registers::DeviceTypeFromName(name);
-    if (!type) throw CommandError {kExitUsage, "Unknown device type " + name};
+    if (!type) throw CommandError{kExitUsage, "Unknown device type " + name};
     return *type;
 }
 
 std::vector<std::string> DefinitionFolders() {
-    std::vector<std::string> folders {"."};
+    std::vector<std::string> folders{"."};
     const auto fallback = registers::FallbackDefinitionFolders();
     folders.insert(folders.end(), fallback.begin(), fallback.end());
     return folders;
@@ -59,14 +61,15 @@ registers::ParameterDefinitions LoadDefinitions(int type, bool alt, int status) 
     registers::ParameterDefinitions pd;
     std::string error;
     if (!registers::LoadParameterDefinitions(type, alt, DefinitionFolders(), pd, error))
-        throw CommandError {status, "No usable register definitions for " + std::string(registers::FilesOf(type).name) +
-                                        " (" + error + ")"};
+        throw CommandError{status, "No usable register definitions for " +
+                                       std::string(registers::FilesOf(type).name) + " (" + error +
+                                       ")"};
     return pd;
 }
 
 // The port lent by the session's receive thread for the command's whole exchange.
 class BorrowedPort {
-public:
+  public:
     explicit BorrowedPort(Session& s) : session_(s), link(s.port()) {
         session_.receiveThread().Pause();
         link.setSendEcho([&s](std::string_view item) { s.sink().echoSent(item); });
@@ -79,14 +82,16 @@ public:
     BorrowedPort(const BorrowedPort&) = delete;
     BorrowedPort& operator=(const BorrowedPort&) = delete;
 
-private:
+  private:
     Session& session_;
 
-public:
+  public:
     protocol::RegisterLink link;
 };
 
-std::string Registers(std::size_t n) { return std::to_string(n) + (n == 1 ? " register" : " registers"); }
+std::string Registers(std::size_t n) {
+    return std::to_string(n) + (n == 1 ? " register" : " registers");
+}
 
 std::string VersionText(std::uint32_t raw) {
     return std::string(util::Trimmed(registers::valueText(registers::Version, raw)));
@@ -94,16 +99,17 @@ std::string VersionText(std::uint32_t raw) {
 
 void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
     if (a.from < 0 || a.to > 255 || a.from > a.to)
-        throw CommandError {kExitUsage, "Scan addresses run from 0 to 255, --from not above --to"};
-    if (a.marginMs < 0) throw CommandError {kExitUsage, "--timeout-ms cannot be negative"};
+        throw CommandError{kExitUsage, "Scan addresses run from 0 to 255, --from not above --to"};
+    if (a.marginMs < 0) throw CommandError{kExitUsage, "--timeout-ms cannot be negative"};
     const int type = DeviceTypeOf(ctx.options.type);
     // The chosen type's definitions give the register to ask; all four tell the types apart.
     std::array<std::unique_ptr<registers::ParameterDefinitions>, 4> all;
-    std::array<const registers::Definitions*, 4> defs {};
+    std::array<const registers::Definitions*, 4> defs{};
     for (int t = registers::VX20_95; t <= registers::KT56; ++t) {
         try {
             all[static_cast<std::size_t>(t - 1)] =
-                std::make_unique<registers::ParameterDefinitions>(LoadDefinitions(t, ctx.options.alt, kExitUsage));
+                std::make_unique<registers::ParameterDefinitions>(
+                    LoadDefinitions(t, ctx.options.alt, kExitUsage));
             defs[static_cast<std::size_t>(t - 1)] = &all[static_cast<std::size_t>(t - 1)]->defs;
         } catch (const CommandError&) {
             if (t == type) throw;
@@ -111,7 +117,8 @@ void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
     }
     const int firmware = defs[static_cast<std::size_t>(type - 1)]->findRegisterByName("FIRMWARE");
     if (firmware < 0)
-        throw CommandError {kExitUsage, "The definitions of the " + ctx.options.type + " name no FIRMWARE register"};
+        throw CommandError{kExitUsage, "The definitions of the " + ctx.options.type +
+                                           " name no FIRMWARE register"};
 
     Session s(ctx.options);
     BorrowedPort port(s);
@@ -126,10 +133,11 @@ void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
 
     std::vector<std::string> items;
     for (const auto& hit : outcome.found) {
-        const auto id = registers::IdentifyDevice(port.link, hit.address, defs, type,
-                                                  registers::ScanConfirmTime(port.link, a.marginMs));
+        const auto id = registers::IdentifyDevice(
+            port.link, hit.address, defs, type, registers::ScanConfirmTime(port.link, a.marginMs));
         const std::string version = VersionText(id.firmware.value_or(hit.reply.value));
-        const std::string typeName = id.deviceType ? registers::FilesOf(id.deviceType).name : "unknown";
+        const std::string typeName =
+            id.deviceType ? registers::FilesOf(id.deviceType).name : "unknown";
         s.flushSendEcho();
         if (ctx.json) {
             util::JsonObject j;
@@ -153,11 +161,12 @@ void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
                          .str()
                   << std::endl;
     if (outcome.lateReplies > 0)
-        std::cerr << "Bytes came late " << outcome.lateReplies
-                  << (outcome.lateReplies == 1 ? " time" : " times")
-                  << ": a device answers slower than the time-out, and the addresses before them were asked again. "
-                     "A larger --timeout-ms finds it at once."
-                  << std::endl;
+        std::cerr
+            << "Replies came late or broken at " << outcome.lateReplies
+            << (outcome.lateReplies == 1 ? " address" : " addresses")
+            << "; the addresses before them were asked again with more time. A device slower than "
+               "--timeout-ms is found at once with a larger one."
+            << std::endl;
     if (outcome.cancelled) std::cerr << "Scan interrupted at the user's request" << std::endl;
     ctx.status = outcome.found.empty() ? kExitDevice : kExitOk;
 }
@@ -169,14 +178,14 @@ registers::ParameterJob JobFor(const GlobalOptions& o) {
     return job;
 }
 
-ParameterSet ReadFromDevice(Session& s, const GlobalOptions& o, const registers::Definitions& defs, int type,
-                            const std::string& nothingDone) {
+ParameterSet ReadFromDevice(Session& s, const GlobalOptions& o, const registers::Definitions& defs,
+                            int type, const std::string& nothingDone) {
     BorrowedPort port(s);
     CatchInterrupts();
     try {
         return registers::ReadParameterSet(port.link, JobFor(o), defs, type, VINDELOR_VERSION);
     } catch (const registers::ParameterError& e) {
-        throw CommandError {kExitDevice, std::string(e.what()) + nothingDone};
+        throw CommandError{kExitDevice, std::string(e.what()) + nothingDone};
     }
 }
 
@@ -186,19 +195,22 @@ void SaveCommand(CommandContext& ctx, const ParamArgs& a) {
     Session s(ctx.options);
     const ParameterSet set = ReadFromDevice(s, ctx.options, pd.defs, type, "; nothing was saved");
     if (const std::string error = registers::WriteParameterFile(a.file, set); !error.empty())
-        throw CommandError {kExitDevice, error};
-    std::cout << "Saved " << Registers(set.entries.size()) << " of the " << set.deviceType << " at address "
-              << set.address << " to " << a.file << std::endl;
+        throw CommandError{kExitDevice, error};
+    std::cout << "Saved " << Registers(set.entries.size()) << " of the " << set.deviceType
+              << " at address " << set.address << " to " << a.file << std::endl;
 }
 
 ParameterSet ReadFile(const std::string& path, int status, const std::string& nothingDone = "") {
     ParameterSet set;
     std::string error;
-    if (!registers::ReadParameterFile(path, set, error)) throw CommandError {status, error + nothingDone};
+    if (!registers::ReadParameterFile(path, set, error))
+        throw CommandError{status, error + nothingDone};
     return set;
 }
 
-std::string EntryText(const std::optional<registers::ParameterEntry>& e) { return e ? e->valueText() : "(none)"; }
+std::string EntryText(const std::optional<registers::ParameterEntry>& e) {
+    return e ? e->valueText() : "(none)";
+}
 
 std::string EntryJson(const std::optional<registers::ParameterEntry>& e) {
     if (!e) return "null";
@@ -216,7 +228,9 @@ std::string DeviceValue(const registers::RestoreStep& step) {
     return now.valueText();
 }
 
-std::string RegisterLabel(int number, const std::string& name) { return util::Format("%3d:%-15s", number, name.c_str()); }
+std::string RegisterLabel(int number, const std::string& name) {
+    return util::Format("%3d:%-15s", number, name.c_str());
+}
 
 void DiffCommand(CommandContext& ctx, const ParamArgs& a) {
     // As diff: 0 equal, 1 different, 2 trouble.
@@ -228,24 +242,29 @@ void DiffCommand(CommandContext& ctx, const ParamArgs& a) {
         if (twoFiles) {
             right = ReadFile(a.file2, kExitUsage);
             if (right.deviceType != left.deviceType)
-                throw CommandError {kExitUsage, a.file + " holds a " + left.deviceType + " set, " + a.file2 + " a " +
-                                                    right.deviceType + " set"};
+                throw CommandError{kExitUsage, a.file + " holds a " + left.deviceType + " set, " +
+                                                   a.file2 + " a " + right.deviceType + " set"};
             type = DeviceTypeOf(left.deviceType);
         } else {
             type = DeviceTypeOf(ctx.options.type);
             if (left.deviceType != ctx.options.type)
-                throw CommandError {kExitUsage, a.file + " holds a " + left.deviceType + " set; the device is read as a " +
-                                                    ctx.options.type + " (--type)"};
+                throw CommandError{kExitUsage, a.file + " holds a " + left.deviceType +
+                                                   " set; the device is read as a " +
+                                                   ctx.options.type + " (--type)"};
         }
         std::unique_ptr<registers::ParameterDefinitions> pd;
-        if (!a.all || !twoFiles) pd = std::make_unique<registers::ParameterDefinitions>(LoadDefinitions(type, ctx.options.alt, kExitUsage));
+        if (!a.all || !twoFiles)
+            pd = std::make_unique<registers::ParameterDefinitions>(
+                LoadDefinitions(type, ctx.options.alt, kExitUsage));
         if (!a.all && !pd->restoreError.empty())
-            throw CommandError {kExitUsage, pd->restoreError + " (--all compares every register without it)"};
+            throw CommandError{kExitUsage,
+                               pd->restoreError + " (--all compares every register without it)"};
         if (!twoFiles) {
             Session s(ctx.options);
             right = ReadFromDevice(s, ctx.options, pd->defs, type, "");
         }
-        const auto diffs = registers::CompareParameterSets(left, right, a.all ? nullptr : &pd->restore.numbers);
+        const auto diffs =
+            registers::CompareParameterSets(left, right, a.all ? nullptr : &pd->restore.numbers);
         const std::string rightLabel = twoFiles ? "file2" : "device";
         if (ctx.json) {
             std::vector<std::string> items;
@@ -258,7 +277,9 @@ void DiffCommand(CommandContext& ctx, const ParamArgs& a) {
                                     .str());
             std::cout << util::JsonObject()
                              .text("file", a.file)
-                             .text(rightLabel, twoFiles ? a.file2 : std::string("address ") + std::to_string(ctx.options.address))
+                             .text(rightLabel, twoFiles ? a.file2
+                                                        : std::string("address ") +
+                                                              std::to_string(ctx.options.address))
                              .text("compared", a.all ? "all" : "restorable")
                              .boolean("equal", diffs.empty())
                              .value("differences", util::JsonArray(items))
@@ -266,15 +287,15 @@ void DiffCommand(CommandContext& ctx, const ParamArgs& a) {
                       << std::endl;
         } else {
             for (const auto& d : diffs)
-                std::cout << RegisterLabel(d.number, d.name) << " file " << EntryText(d.left) << "  " << rightLabel << " "
-                          << EntryText(d.right) << "\n";
+                std::cout << RegisterLabel(d.number, d.name) << " file " << EntryText(d.left)
+                          << "  " << rightLabel << " " << EntryText(d.right) << "\n";
             std::cout.flush();
         }
         ctx.status = diffs.empty() ? kExitOk : kExitDevice;
     } catch (const CommandError& e) {
-        throw CommandError {kExitUsage, e.message};
+        throw CommandError{kExitUsage, e.message};
     } catch (const std::exception& e) {
-        throw CommandError {kExitUsage, e.what()};
+        throw CommandError{kExitUsage, e.what()};
     }
 }
 
@@ -284,32 +305,40 @@ void RestoreCommand(CommandContext& ctx, const ParamArgs& a) {
     // Everything that can be checked without the device is checked before the port opens.
     const ParameterSet file = ReadFile(a.file, kExitDevice, nothing);
     const auto pd = LoadDefinitions(type, ctx.options.alt, kExitUsage);
-    if (!pd.restoreError.empty()) throw CommandError {kExitUsage, pd.restoreError + nothing};
-    if (const std::string why = registers::CheckSetFitsDefinitions(file, pd.defs, type); !why.empty())
-        throw CommandError {kExitDevice, a.file + ": " + why + nothing};
+    if (!pd.restoreError.empty()) throw CommandError{kExitUsage, pd.restoreError + nothing};
+    if (const std::string why = registers::CheckSetFitsDefinitions(file, pd.defs, type);
+        !why.empty())
+        throw CommandError{kExitDevice, a.file + ": " + why + nothing};
 
     Session s(ctx.options);
     const ParameterSet device = ReadFromDevice(s, ctx.options, pd.defs, type, nothing);
     if (file.firmware != device.firmware) {
-        const std::string text = a.file + " was saved from firmware " + (file.firmware.empty() ? "(unknown)" : file.firmware) +
-                                 "; the device runs " + (device.firmware.empty() ? "(unknown)" : device.firmware);
-        if (!a.force) throw CommandError {kExitDevice, text + nothing + " (--force restores it all the same)"};
+        const std::string text = a.file + " was saved from firmware " +
+                                 (file.firmware.empty() ? "(unknown)" : file.firmware) +
+                                 "; the device runs " +
+                                 (device.firmware.empty() ? "(unknown)" : device.firmware);
+        if (!a.force)
+            throw CommandError{kExitDevice, text + nothing + " (--force restores it all the same)"};
         std::cerr << "Warning: " << text << std::endl;
     }
     const auto steps = registers::PlanRestore(file, device, pd.restore.numbers);
     // What differs but is not the restore's to write is said, never passed over in silence.
     std::string kept;
     for (const auto& d : registers::CompareParameterSets(file, device))
-        if (d.left && d.right && !pd.restore.numbers.count(d.number)) kept += (kept.empty() ? "" : ", ") + d.name;
-    if (!kept.empty()) std::cerr << "Not in " << pd.restore.path << ", left as the device has them: " << kept << std::endl;
+        if (d.left && d.right && !pd.restore.numbers.count(d.number))
+            kept += (kept.empty() ? "" : ", ") + d.name;
+    if (!kept.empty())
+        std::cerr << "Not in " << pd.restore.path << ", left as the device has them: " << kept
+                  << std::endl;
 
     for (const auto& step : steps)
-        std::cout << (a.dryRun ? "would write " : "write ") << RegisterLabel(step.entry.number, step.entry.name) << " "
-                  << DeviceValue(step)
+        std::cout << (a.dryRun ? "would write " : "write ")
+                  << RegisterLabel(step.entry.number, step.entry.name) << " " << DeviceValue(step)
                   << " -> " << step.entry.valueText() << "\n";
     std::cout.flush();
     if (a.dryRun) {
-        std::cout << Registers(steps.size()) << " to write; nothing was written (--dry-run)" << std::endl;
+        std::cout << Registers(steps.size()) << " to write; nothing was written (--dry-run)"
+                  << std::endl;
         return;
     }
 
@@ -317,13 +346,14 @@ void RestoreCommand(CommandContext& ctx, const ParamArgs& a) {
     const auto failures = registers::RunRestore(port.link, JobFor(ctx.options), steps);
     if (!failures.empty()) {
         for (const auto& f : failures) std::cerr << f.text() << std::endl;
-        throw CommandError {kExitDevice, "Restore failed: " + std::to_string(failures.size()) + " of " +
-                                             std::to_string(steps.size()) + " registers did not read back right" +
-                                             (a.flash ? "; nothing was written to flash" : "")};
+        throw CommandError{kExitDevice, "Restore failed: " + std::to_string(failures.size()) +
+                                            " of " + std::to_string(steps.size()) +
+                                            " registers did not read back right" +
+                                            (a.flash ? "; nothing was written to flash" : "")};
     }
     if (a.flash) port.link.command(ctx.options.address, protocol::Cmd::WriteFlash);
-    std::cout << "Restored " << Registers(steps.size()) << ", each read back" << (a.flash ? ", and wrote them to flash" : "")
-              << std::endl;
+    std::cout << "Restored " << Registers(steps.size()) << ", each read back"
+              << (a.flash ? ", and wrote them to flash" : "") << std::endl;
 }
 
 }  // namespace
@@ -331,37 +361,46 @@ void RestoreCommand(CommandContext& ctx, const ParamArgs& a) {
 void AddParameterCommands(CLI::App& app, CommandContext& ctx) {
     auto args = std::make_shared<ParamArgs>();
 
-    auto* scan = app.add_subcommand(
-        "scan", "Ask every address for its FIRMWARE register; print a line per device: address, firmware, type");
+    auto* scan = app.add_subcommand("scan",
+                                    "Ask every address for its FIRMWARE register; print a line per "
+                                    "device: address, firmware, type");
     scan->add_option("--from", args->from, "First address")->capture_default_str();
-    scan->add_option("--to", args->to, "Last address (255 reaches every device at once)")->capture_default_str();
+    scan->add_option("--to", args->to, "Last address (255 reaches every device at once)")
+        ->capture_default_str();
     scan->add_option("--timeout-ms", args->marginMs,
                      "Wait at each address beyond the line time of the request and the reply")
         ->capture_default_str();
     AddJsonFlag(scan, ctx);
     scan->callback([&ctx, args] { ScanCommand(ctx, *args); });
 
-    auto* params = app.add_subcommand("params", "Save, compare and restore the parameters of the device at --address");
+    auto* params = app.add_subcommand(
+        "params", "Save, compare and restore the parameters of the device at --address");
     params->require_subcommand(1);
 
-    auto* save = params->add_subcommand("save", "Read every register the definitions name and write them to FILE");
+    auto* save = params->add_subcommand(
+        "save", "Read every register the definitions name and write them to FILE");
     save->add_option("file", args->file, "Parameter file (replaced safely)")->required();
     save->callback([&ctx, args] { SaveCommand(ctx, *args); });
 
-    auto* diff = params->add_subcommand(
-        "diff", "Print the registers in which FILE and the device (or FILE2) differ; status 0 equal, 1 different, 2 trouble");
+    auto* diff = params->add_subcommand("diff",
+                                        "Print the registers in which FILE and the device (or "
+                                        "FILE2) differ; status 0 equal, 1 different, 2 trouble");
     diff->add_option("file", args->file, "Parameter file")->required();
     diff->add_option("file2", args->file2, "Second parameter file, instead of the device");
-    diff->add_flag("--all", args->all, "Compare every register, not only those the restore list names");
+    diff->add_flag("--all", args->all,
+                   "Compare every register, not only those the restore list names");
     AddJsonFlag(diff, ctx);
     diff->callback([&ctx, args] { DiffCommand(ctx, *args); });
 
-    auto* restore = params->add_subcommand(
-        "restore", "Write the registers of FILE that the restore list allows and the device holds otherwise, then "
-                   "read each back");
-    restore->add_option("file", args->file, "Parameter file saved from a device of the same type")->required();
+    auto* restore = params->add_subcommand("restore",
+                                           "Write the registers of FILE that the restore list "
+                                           "allows and the device holds otherwise, then "
+                                           "read each back");
+    restore->add_option("file", args->file, "Parameter file saved from a device of the same type")
+        ->required();
     restore->add_flag("--dry-run", args->dryRun, "Print what would be written and write nothing");
-    restore->add_flag("--flash", args->flash, "After a restore that read back right, write the registers to flash");
+    restore->add_flag("--flash", args->flash,
+                      "After a restore that read back right, write the registers to flash");
     restore->add_flag("--force", args->force, "Restore a file saved from other firmware");
     restore->callback([&ctx, args] { RestoreCommand(ctx, *args); });
 }

@@ -15,7 +15,9 @@ RegisterLink::RegisterLink(serial::TSerCom& port) : port_(port) {
     sender_.setAddressSource([this] { return address_; });
 }
 
-void RegisterLink::setSendEcho(Sender::EchoHook hook) { sender_.setEcho(std::move(hook)); }
+void RegisterLink::setSendEcho(Sender::EchoHook hook) {
+    sender_.setEcho(std::move(hook));
+}
 
 std::chrono::microseconds RegisterLink::lineTime(int bytes) const {
     const auto baud = static_cast<long long>(port_.GetBaudRate());
@@ -38,7 +40,8 @@ std::size_t RegisterLink::discardInput() {
 
 int RegisterLink::nextByte(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    const int b = left > 0 ? port_.ReadByteWithin(static_cast<std::uint32_t>(left)) : port_.ReadByte();
+    const int b =
+        left > 0 ? port_.ReadByteWithin(static_cast<std::uint32_t>(left)) : port_.ReadByte();
     if (b >= 0) {
         ++heard_;
         echo(b);
@@ -48,10 +51,10 @@ int RegisterLink::nextByte(Clock::time_point deadline) {
 
 int RegisterLink::readExpected(int expected) {
     const int b = port_.ReadByteWithin(kByteTimeoutMs);
-    if (b < 0) throw FrameBroken {};
+    if (b < 0) throw FrameBroken{};
     ++heard_;
     echo(b);
-    if (expected != -1 && b != expected) throw FrameBroken {};
+    if (expected != -1 && b != expected) throw FrameBroken{};
     return b;
 }
 
@@ -76,10 +79,11 @@ std::optional<RegisterReply> RegisterLink::read(int address, int registerNumber,
         run = 0;
         try {
             if (readPair() != 0) continue;  // not a reply to us
-            const auto reply = ReadRegisterReplyBody([this] { return readPair(); }, [this] {
-                readExpected(kTrailer);
-                readExpected(kTrailer);
-            });
+            const auto reply = ReadRegisterReplyBody([this] { return readPair(); },
+                                                     [this] {
+                                                         readExpected(kTrailer);
+                                                         readExpected(kTrailer);
+                                                     });
             if (reply && reply->registerNumber == (registerNumber & 0xFF)) return reply;
         } catch (const FrameBroken&) {
             // Passed over; the search goes on after the bytes it took.

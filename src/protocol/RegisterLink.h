@@ -20,7 +20,7 @@ namespace vindelor::protocol {
 // What a caller can do against a late answer of an earlier request is to throw away the input
 // before each request (discardInput) and to give each request no more time than it needs.
 class RegisterLink {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     static constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
     static constexpr int kReadRequestBytes = 9;
@@ -45,7 +45,8 @@ public:
     // the moment the request has been handed to the port, for the start of its reply; a reply
     // that has started is read to its end. Replies for another register and broken frames are
     // passed over. Nothing when no reply for the register came in time.
-    std::optional<RegisterReply> read(int address, int registerNumber, std::chrono::microseconds timeout);
+    std::optional<RegisterReply> read(int address, int registerNumber,
+                                      std::chrono::microseconds timeout);
     // Bytes read while waiting for the last read's reply, the reply's own included: a read
     // that got no reply but heard bytes met a broken or a foreign frame.
     std::size_t bytesHeard() const { return heard_; }
@@ -56,7 +57,7 @@ public:
 
     serial::TSerCom& port() { return port_; }
 
-private:
+  private:
     // The next byte, waiting until the deadline; -1 when none came. Bytes already received are
     // taken even when the deadline has passed, so a late wake-up loses nothing that arrived.
     int nextByte(Clock::time_point deadline);

@@ -15,7 +15,7 @@ using std::chrono::microseconds;
 constexpr int kLongestReplyWords = 2;
 // The second question gives this many times the first one's wait, and never less than this.
 constexpr int kConfirmFactor = 20;
-constexpr microseconds kMinConfirmTime {100'000};
+constexpr microseconds kMinConfirmTime{100'000};
 // An answer that was not its address's own came from one of this many addresses before it.
 constexpr int kLookBack = 4;
 // Late bytes thrown away before asking an address came from one of the two before it: the
@@ -25,7 +25,8 @@ constexpr int kLateSuspects = 2;
 }  // namespace
 
 microseconds ScanTimePerAddress(const protocol::RegisterLink& link, int marginMs) {
-    const int bytes = protocol::RegisterLink::kReadRequestBytes + protocol::RegisterLink::ReadReplyBytes(kLongestReplyWords);
+    const int bytes = protocol::RegisterLink::kReadRequestBytes +
+                      protocol::RegisterLink::ReadReplyBytes(kLongestReplyWords);
     return link.lineTime(bytes) + std::chrono::milliseconds(std::max(0, marginMs));
 }
 
@@ -95,9 +96,9 @@ ScanOutcome ScanBus(protocol::RegisterLink& link, const ScanOptions& options) {
 }
 
 DeviceIdentity IdentifyDevice(protocol::RegisterLink& link, int address,
-                              const std::array<const Definitions*, 4>& definitions, int preferredType,
-                              microseconds timeout) {
-    std::vector<int> order {preferredType};
+                              const std::array<const Definitions*, 4>& definitions,
+                              int preferredType, microseconds timeout) {
+    std::vector<int> order{preferredType};
     for (int t = VX20_95; t <= KT56; ++t)
         if (t != preferredType) order.push_back(t);
     for (int type : order) {
@@ -110,13 +111,15 @@ DeviceIdentity IdentifyDevice(protocol::RegisterLink& link, int address,
         const auto& addressDef = defs->registerTable[static_cast<std::size_t>(addressIndex)];
         link.discardInput();
         const auto own = link.read(address, addressDef.number, timeout);
-        if (!own || own->length != 2 * addressDef.words || own->value != static_cast<std::uint32_t>(address))
+        if (!own || own->length != 2 * addressDef.words ||
+            own->value != static_cast<std::uint32_t>(address))
             continue;
         DeviceIdentity id;
         id.deviceType = type;
         const auto& firmwareDef = defs->registerTable[static_cast<std::size_t>(firmwareIndex)];
         link.discardInput();
-        if (const auto fw = link.read(address, firmwareDef.number, timeout)) id.firmware = fw->value;
+        if (const auto fw = link.read(address, firmwareDef.number, timeout))
+            id.firmware = fw->value;
         return id;
     }
     return {};

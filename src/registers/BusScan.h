@@ -66,7 +66,7 @@ struct DeviceIdentity {
     std::optional<std::uint32_t> firmware;
 };
 DeviceIdentity IdentifyDevice(protocol::RegisterLink& link, int address,
-                              const std::array<const Definitions*, 4>& definitions, int preferredType,
-                              std::chrono::microseconds timeout);
+                              const std::array<const Definitions*, 4>& definitions,
+                              int preferredType, std::chrono::microseconds timeout);
 
 }  // namespace vindelor::registers

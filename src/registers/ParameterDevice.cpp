@@ -12,11 +12,17 @@ namespace vindelor::registers {
 
 namespace {
 
-std::uint32_t Masked(std::uint32_t raw, int words) { return words >= 2 ? raw : (raw & 0xFFFFu); }
+std::uint32_t Masked(std::uint32_t raw, int words) {
+    return words >= 2 ? raw : (raw & 0xFFFFu);
+}
 
-std::string TypeName(int deviceType) { return FilesOf(deviceType).name; }
+std::string TypeName(int deviceType) {
+    return FilesOf(deviceType).name;
+}
 
-bool Cancelled(const ParameterJob& job) { return job.cancelled && job.cancelled(); }
+bool Cancelled(const ParameterJob& job) {
+    return job.cancelled && job.cancelled();
+}
 
 // The registers of the definitions in register order, a number once.
 std::vector<const RegisterDef*> Registers(const Definitions& defs) {
@@ -43,14 +49,16 @@ bool LoadParameterDefinitions(int deviceType, bool alt, const std::vector<std::s
     const LoadResult r = LoadFromFolders(out.defs, deviceType, alt, folders, out.folder);
     if (!r.registersLoaded) {
         error = r.errors.empty() ? "Cannot load the register definitions" : r.errors.front();
-        for (auto at = error.find('\n'); at != std::string::npos; at = error.find('\n', at)) error.replace(at, 1, "; ");
+        for (auto at = error.find('\n'); at != std::string::npos; at = error.find('\n', at))
+            error.replace(at, 1, "; ");
         return false;
     }
     // The folder the definitions came from, then the ones searched after it.
-    std::vector<std::string> restoreFolders {out.folder};
+    std::vector<std::string> restoreFolders{out.folder};
     const auto at = std::find(folders.begin(), folders.end(), out.folder);
     if (at != folders.end()) restoreFolders.insert(restoreFolders.end(), at + 1, folders.end());
-    if (!LoadRestoreList(deviceType, out.defs, restoreFolders, out.restore, out.restoreError)) out.restore = {};
+    if (!LoadRestoreList(deviceType, out.defs, restoreFolders, out.restore, out.restoreError))
+        out.restore = {};
     return true;
 }
 
@@ -64,16 +72,17 @@ std::optional<std::uint32_t> ReadRegister(protocol::RegisterLink& link, const Pa
         const auto reply = link.read(job.address, def.number, timeout);
         if (!reply) continue;
         if (reply->length != 2 * def.words)
-            throw ParameterError(util::TrimRight(def.name) + ": the device answers with " + std::to_string(reply->length) +
-                                 " bytes where a " + deviceType + " has " + std::to_string(2 * def.words) +
-                                 "; is it a " + deviceType + "?");
+            throw ParameterError(util::TrimRight(def.name) + ": the device answers with " +
+                                 std::to_string(reply->length) + " bytes where a " + deviceType +
+                                 " has " + std::to_string(2 * def.words) + "; is it a " +
+                                 deviceType + "?");
         return Masked(reply->value, def.words);
     }
     return std::nullopt;
 }
 
-ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& job, const Definitions& defs,
-                              int deviceType, const std::string& program) {
+ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& job,
+                              const Definitions& defs, int deviceType, const std::string& program) {
     ParameterSet set;
     set.program = program;
     set.deviceType = TypeName(deviceType);
@@ -86,12 +95,17 @@ ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& 
         if (Cancelled(job)) throw ParameterError("Cancelled");
         ParameterEntry e;
         e.name = util::TrimRight(def->name);
-        if (!Writable(e.name)) throw ParameterError(e.name + ": a register name with a double quote or a control character cannot go into a parameter file");
+        if (!Writable(e.name))
+            throw ParameterError(e.name +
+                                 ": a register name with a double quote or a control character "
+                                 "cannot go into a parameter file");
         e.number = def->number;
         e.type = def->type;
         e.words = def->words >= 2 ? 2 : 1;
         const auto raw = ReadRegister(link, job, *def, set.deviceType);
-        if (!raw) throw ParameterError(e.name + ": no answer from the device at address " + std::to_string(job.address));
+        if (!raw)
+            throw ParameterError(e.name + ": no answer from the device at address " +
+                                 std::to_string(job.address));
         e.raw = *raw;
         if (e.name == "FIRMWARE") set.firmware = e.valueText();
         if (e.name == "SERIAL") set.serial = e.valueText();
@@ -101,7 +115,8 @@ ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& 
     return set;
 }
 
-std::vector<ParameterDifference> CompareParameterSets(const ParameterSet& left, const ParameterSet& right,
+std::vector<ParameterDifference> CompareParameterSets(const ParameterSet& left,
+                                                      const ParameterSet& right,
                                                       const std::set<int>* only) {
     std::map<int, ParameterDifference> byNumber;
     for (const auto& e : left.entries) byNumber[e.number] = {e.name, e.number, e, std::nullopt};
@@ -113,28 +128,34 @@ std::vector<ParameterDifference> CompareParameterSets(const ParameterSet& left, 
     std::vector<ParameterDifference> out;
     for (auto& [number, d] : byNumber) {
         if (only && !only->count(number)) continue;
-        const bool same = d.left && d.right && d.left->type == d.right->type &&
-                          d.left->words == d.right->words &&
-                          Masked(d.left->raw, d.left->words) == Masked(d.right->raw, d.right->words);
+        const bool same =
+            d.left && d.right && d.left->type == d.right->type && d.left->words == d.right->words &&
+            Masked(d.left->raw, d.left->words) == Masked(d.right->raw, d.right->words);
         if (!same) out.push_back(std::move(d));
     }
     return out;
 }
 
-std::string CheckSetFitsDefinitions(const ParameterSet& set, const Definitions& defs, int deviceType) {
+std::string CheckSetFitsDefinitions(const ParameterSet& set, const Definitions& defs,
+                                    int deviceType) {
     if (set.deviceType != TypeName(deviceType))
-        return "the file holds the parameters of a " + set.deviceType + ", not of a " + TypeName(deviceType);
+        return "the file holds the parameters of a " + set.deviceType + ", not of a " +
+               TypeName(deviceType);
     for (const auto& e : set.entries) {
         const int index = defs.findRegisterIndex(e.number);
         const std::string at = "line " + std::to_string(e.line) + ": ";
-        if (index < 0) return at + "register " + std::to_string(e.number) + " (" + e.name + ") is not in the definitions";
+        if (index < 0)
+            return at + "register " + std::to_string(e.number) + " (" + e.name +
+                   ") is not in the definitions";
         const auto& def = defs.registerTable[static_cast<std::size_t>(index)];
         const int words = def.words >= 2 ? 2 : 1;
         if (util::TrimRight(def.name) != e.name || def.type != e.type || words != e.words)
-            return at + "register " + std::to_string(e.number) + " is " + e.name + " (" + TypeKeyword(e.type) + ", " +
-                   std::to_string(e.words) + (e.words == 1 ? " word" : " words") + ") in the file but " +
-                   util::TrimRight(def.name) + " (" + TypeKeyword(def.type) + ", " + std::to_string(words) +
-                   (words == 1 ? " word" : " words") + ") in the definitions";
+            return at + "register " + std::to_string(e.number) + " is " + e.name + " (" +
+                   TypeKeyword(e.type) + ", " + std::to_string(e.words) +
+                   (e.words == 1 ? " word" : " words") + ") in the file but " +
+                   util::TrimRight(def.name) + " (" + TypeKeyword(def.type) + ", " +
+                   std::to_string(words) + (words == 1 ? " word" : " words") +
+                   ") in the definitions";
     }
     return {};
 }
@@ -154,8 +175,8 @@ std::vector<RestoreStep> PlanRestore(const ParameterSet& file, const ParameterSe
 
 std::string RestoreFailure::text() const {
     if (!readBack) return name + ": no answer when read back";
-    return name + ": reads back " + std::string(util::Trimmed(valueText(type, *readBack))) + ", not " +
-           std::string(util::Trimmed(valueText(type, wanted)));
+    return name + ": reads back " + std::string(util::Trimmed(valueText(type, *readBack))) +
+           ", not " + std::string(util::Trimmed(valueText(type, wanted)));
 }
 
 std::vector<RestoreFailure> RunRestore(protocol::RegisterLink& link, const ParameterJob& job,
@@ -174,7 +195,8 @@ std::vector<RestoreFailure> RunRestore(protocol::RegisterLink& link, const Param
         def.number = s.entry.number;
         def.type = s.entry.type;
         def.words = s.entry.words;
-        RestoreFailure f {s.entry.name, s.entry.number, std::nullopt, Masked(s.entry.raw, def.words), s.entry.type};
+        RestoreFailure f{s.entry.name, s.entry.number, std::nullopt, Masked(s.entry.raw, def.words),
+                         s.entry.type};
         std::optional<std::uint32_t> back;
         try {
             back = ReadRegister(link, job, def, "");

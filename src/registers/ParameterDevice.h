@@ -36,7 +36,7 @@ bool LoadParameterDefinitions(int deviceType, bool alt, const std::vector<std::s
 
 // A failure that names the register it happened at (save, and the reads before a restore).
 class ParameterError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -66,8 +66,8 @@ std::optional<std::uint32_t> ReadRegister(protocol::RegisterLink& link, const Pa
 // register order, with the header: the given program version, the device type's name, the
 // address, the date, and the FIRMWARE and SERIAL registers' values where the definitions name
 // them. Throws ParameterError naming a register that does not answer.
-ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& job, const Definitions& defs,
-                              int deviceType, const std::string& program);
+ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& job,
+                              const Definitions& defs, int deviceType, const std::string& program);
 
 // A register that differs between two sets (or stands in only one of them).
 struct ParameterDifference {
@@ -78,12 +78,14 @@ struct ParameterDifference {
 };
 // The registers whose type or raw words differ, in register order; with `only`, just those
 // register numbers.
-std::vector<ParameterDifference> CompareParameterSets(const ParameterSet& left, const ParameterSet& right,
+std::vector<ParameterDifference> CompareParameterSets(const ParameterSet& left,
+                                                      const ParameterSet& right,
                                                       const std::set<int>* only = nullptr);
 
 // Why a saved set cannot go to a device of this type with these definitions: another device
 // type, or a register whose name, number or type is not the definitions'. Empty when it fits.
-std::string CheckSetFitsDefinitions(const ParameterSet& set, const Definitions& defs, int deviceType);
+std::string CheckSetFitsDefinitions(const ParameterSet& set, const Definitions& defs,
+                                    int deviceType);
 
 // One write of a restore: the file's entry and what the device holds now.
 struct RestoreStep {

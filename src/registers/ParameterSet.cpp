@@ -67,13 +67,15 @@ std::optional<long long> Decimal(std::string_view text) {
 
 // "0x" and 4 or 8 hexadecimal digits: the raw words and how many there are.
 std::optional<std::uint32_t> HexWords(std::string_view text, int& words) {
-    if ((text.size() != 6 && text.size() != 10) || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+    if ((text.size() != 6 && text.size() != 10) || text[0] != '0' ||
+        (text[1] != 'x' && text[1] != 'X'))
         return std::nullopt;
     words = text.size() == 10 ? 2 : 1;
     std::uint32_t v = 0;
     for (char c : text.substr(2)) {
         if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+        const int digit =
+            std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
         v = (v << 4) | static_cast<std::uint32_t>(digit);
     }
     return v;
@@ -86,7 +88,8 @@ std::optional<std::string> ParseEntry(std::string_view line, ParameterEntry& e) 
     e.name = std::string(line.substr(1, close - 1));
     if (e.name.empty()) return "the register name is empty";
     std::string_view rest = line.substr(close + 1);
-    if (!rest.empty() && rest[0] != ' ' && rest[0] != '\t') return "a blank must follow the quoted name";
+    if (!rest.empty() && rest[0] != ' ' && rest[0] != '\t')
+        return "a blank must follow the quoted name";
 
     const std::string_view numberText = Token(rest);
     const auto number = Decimal(numberText);
@@ -103,14 +106,15 @@ std::optional<std::string> ParseEntry(std::string_view line, ParameterEntry& e) 
     const auto raw = HexWords(rawText, e.words);
     if (!raw || e.words < TypeWords(e.type))
         return Quoted(rawText) + " is not " + (TypeWords(e.type) == 2 ? "8" : "4 or 8") +
-               " hexadecimal digits after 0x, the raw words of a " + TypeKeyword(e.type) + " register";
+               " hexadecimal digits after 0x, the raw words of a " + TypeKeyword(e.type) +
+               " register";
     e.raw = *raw;
 
     const std::string value(Trimmed(rest));
     if (value.empty()) return "the value is missing after the raw words";
     if (value != e.valueText())
-        return "the value " + value + " does not match the raw words " + std::string(rawText) + ", which read " +
-               e.valueText();
+        return "the value " + value + " does not match the raw words " + std::string(rawText) +
+               ", which read " + e.valueText();
     return std::nullopt;
 }
 
@@ -139,7 +143,8 @@ std::string FormatParameterSet(const ParameterSet& set) {
     out += "date     " + set.date + "\n";
     for (const auto& e : set.entries) {
         out += Padded("\"" + e.name + "\"", kNameColumn) + Format("%3d  ", e.number);
-        out += Padded(TypeKeyword(e.type), kTypeColumn) + " " + Padded(RawText(e.words, e.raw), kRawColumn) + " ";
+        out += Padded(TypeKeyword(e.type), kTypeColumn) + " " +
+               Padded(RawText(e.words, e.raw), kRawColumn) + " ";
         out += e.valueText() + "\n";
     }
     out += Format("%s %zu\n", kEnd, set.entries.size());
@@ -149,7 +154,9 @@ std::string FormatParameterSet(const ParameterSet& set) {
 std::variant<ParameterSet, ParameterFileError> ParseParameterSet(std::string_view text) {
     ParameterSet set;
     const auto lines = SplitLines(std::string(text));
-    auto fail = [](std::size_t line, std::string message) { return ParameterFileError {static_cast<int>(line), std::move(message)}; };
+    auto fail = [](std::size_t line, std::string message) {
+        return ParameterFileError{static_cast<int>(line), std::move(message)};
+    };
 
     bool started = false;
     bool ended = false;
@@ -165,10 +172,12 @@ std::variant<ParameterSet, ParameterFileError> ParseParameterSet(std::string_vie
         if (!started) {
             std::string_view rest = line;
             const std::string_view magic = Token(rest);
-            if (magic != kMagic) return fail(n, "this is no Vindelor parameter set (it must begin with \"" +
-                                                    std::string(kMagic) + " 1\")");
+            if (magic != kMagic)
+                return fail(n, "this is no Vindelor parameter set (it must begin with \"" +
+                                   std::string(kMagic) + " 1\")");
             if (Trimmed(rest) != std::to_string(ParameterSet::kFormatVersion))
-                return fail(n, "parameter set format " + std::string(Trimmed(rest)) + " is not known to this program");
+                return fail(n, "parameter set format " + std::string(Trimmed(rest)) +
+                                   " is not known to this program");
             started = true;
             continue;
         }
@@ -177,7 +186,8 @@ std::variant<ParameterSet, ParameterFileError> ParseParameterSet(std::string_vie
             e.line = static_cast<int>(n);
             if (auto why = ParseEntry(line, e)) return fail(n, *why);
             if (const auto first = numberSeen.find(e.number); first != numberSeen.end())
-                return fail(n, "register " + std::to_string(e.number) + " is given twice (first on line " +
+                return fail(n, "register " + std::to_string(e.number) +
+                                   " is given twice (first on line " +
                                    std::to_string(first->second) + ")");
             numberSeen[e.number] = e.line;
             set.entries.push_back(std::move(e));
@@ -194,12 +204,15 @@ std::variant<ParameterSet, ParameterFileError> ParseParameterSet(std::string_vie
             ended = true;
             continue;
         }
-        static const char* const kKeys[] = {"program", "type", "address", "firmware", "serial", "date"};
+        static const char* const kKeys[] = {"program",  "type",   "address",
+                                            "firmware", "serial", "date"};
         if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys))
             return fail(n, "\"" + key + "\" is neither a header line nor a register line");
-        if (!set.entries.empty()) return fail(n, "the header line \"" + key + "\" stands among the registers");
+        if (!set.entries.empty())
+            return fail(n, "the header line \"" + key + "\" stands among the registers");
         if (const auto first = headerSeen.find(key); first != headerSeen.end())
-            return fail(n, "\"" + key + "\" is given twice (first on line " + std::to_string(first->second) + ")");
+            return fail(n, "\"" + key + "\" is given twice (first on line " +
+                               std::to_string(first->second) + ")");
         headerSeen[key] = static_cast<int>(n);
         if (key == "program") set.program = value;
         if (key == "firmware") set.firmware = value;
@@ -211,7 +224,8 @@ std::variant<ParameterSet, ParameterFileError> ParseParameterSet(std::string_vie
         }
         if (key == "address") {
             const auto a = Decimal(value);
-            if (!a || *a > kLastRegister) return fail(n, "\"" + value + "\" is no address from 0 to 255");
+            if (!a || *a > kLastRegister)
+                return fail(n, "\"" + value + "\" is no address from 0 to 255");
             set.address = static_cast<int>(*a);
         }
     }
@@ -225,7 +239,8 @@ std::variant<ParameterSet, ParameterFileError> ParseParameterSet(std::string_vie
 bool ReadParameterFile(const std::string& path, ParameterSet& set, std::string& error) {
     std::vector<std::uint8_t> bytes;
     if (!util::ReadWholeFile(path, bytes, error)) return false;
-    auto parsed = ParseParameterSet(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    auto parsed = ParseParameterSet(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     if (auto* e = std::get_if<ParameterFileError>(&parsed)) {
         error = path + ":" + std::to_string(e->line) + ": " + e->message;
         return false;
@@ -240,7 +255,7 @@ std::string WriteParameterFile(const std::string& path, const ParameterSet& set)
 
 std::string ParameterDateNow() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc {};
+    std::tm utc{};
     gmtime_r(&now, &utc);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);

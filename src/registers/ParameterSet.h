@@ -12,7 +12,7 @@ namespace vindelor::registers {
 struct ParameterEntry {
     std::string name;  // as the definitions name it, trailing blanks removed
     int number = 0;
-    int type = 0;           // ValueType; never the placeholder
+    int type = 0;  // ValueType; never the placeholder
     // Words the register takes on the device: as its type needs on the small devices; two for
     // every register on the large ones (VX300/700, KT56), whatever its type.
     int words = 1;

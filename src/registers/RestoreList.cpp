@@ -10,15 +10,16 @@
 namespace vindelor::registers {
 
 namespace {
-constexpr const char* kFiles[] = {"tambrel_restore.dat", "bigtambrel_restore.dat", "kt42_restore.dat",
-                                  "kt56_restore.dat"};
+constexpr const char* kFiles[] = {"tambrel_restore.dat", "bigtambrel_restore.dat",
+                                  "kt42_restore.dat", "kt56_restore.dat"};
 }  // namespace
 
 const char* RestoreListFile(int deviceType) {
     return kFiles[deviceType >= VX20_95 && deviceType <= KT56 ? deviceType - 1 : 0];
 }
 
-bool ParseRestoreList(std::string_view text, const Definitions& defs, std::set<int>& numbers, std::string& error) {
+bool ParseRestoreList(std::string_view text, const Definitions& defs, std::set<int>& numbers,
+                      std::string& error) {
     const auto lines = SplitLines(std::string(text));
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view name = util::Trimmed(lines[i]);
@@ -44,8 +45,9 @@ bool ParseRestoreList(std::string_view text, const Definitions& defs, std::set<i
     return true;
 }
 
-bool LoadRestoreList(int deviceType, const Definitions& defs, const std::vector<std::string>& folders,
-                     RestoreList& list, std::string& error) {
+bool LoadRestoreList(int deviceType, const Definitions& defs,
+                     const std::vector<std::string>& folders, RestoreList& list,
+                     std::string& error) {
     const std::string name = RestoreListFile(deviceType);
     std::string where;
     for (const std::string& folder : folders) {
@@ -60,8 +62,9 @@ bool LoadRestoreList(int deviceType, const Definitions& defs, const std::vector<
         list.path = path;
         list.numbers.clear();
         std::string why;
-        if (!ParseRestoreList(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), defs,
-                              list.numbers, why)) {
+        if (!ParseRestoreList(
+                std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), defs,
+                list.numbers, why)) {
             // "line 4: ..." becomes "FILE:4: ..."
             error = path + ":" + why.substr(5);
             return false;

@@ -19,17 +19,19 @@ namespace vindelor::registers {
 const char* RestoreListFile(int deviceType);
 
 struct RestoreList {
-    std::string path;      // the file it came from
+    std::string path;       // the file it came from
     std::set<int> numbers;  // register numbers a restore may write
 };
 
 // The numbers of the registers a list names. A name the definitions do not hold, a placeholder
 // and a version word (the firmware) are errors; the message names the line ("line 4: ...").
-bool ParseRestoreList(std::string_view text, const Definitions& defs, std::set<int>& numbers, std::string& error);
+bool ParseRestoreList(std::string_view text, const Definitions& defs, std::set<int>& numbers,
+                      std::string& error);
 
 // The list of the device type from the first folder that holds it. On failure error is one
 // line naming the file ("FILE:4: ..."), or the folders it was looked for in.
-bool LoadRestoreList(int deviceType, const Definitions& defs, const std::vector<std::string>& folders,
-                     RestoreList& list, std::string& error);
+bool LoadRestoreList(int deviceType, const Definitions& defs,
+                     const std::vector<std::string>& folders, RestoreList& list,
+                     std::string& error);
 
 }  // namespace vindelor::registers

@@ -23,7 +23,7 @@ using vindelor::app::TfrmMain;
 class DemoTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void theDemoShowsEveryTabAndDevicesToFindOnBothPorts() {
         Demo demo;
         QCOMPARE(QString::fromStdString(demo.start()), QString());
@@ -38,8 +38,9 @@ private slots:
         auto* d = w.tsBasic->paramTools->scanDialog.data();
         QVERIFY(d);
         QStringList found;
-        for (int i = 0; i < d->lvDevices->topLevelItemCount(); ++i) found << d->lvDevices->topLevelItem(i)->text(0);
-        QCOMPARE(found, (QStringList {"1", "2", "17"}));
+        for (int i = 0; i < d->lvDevices->topLevelItemCount(); ++i)
+            found << d->lvDevices->topLevelItem(i)->text(0);
+        QCOMPARE(found, (QStringList{"1", "2", "17"}));
         d->close();
 
         // COM2: the module's log fills from its poll.
@@ -47,7 +48,9 @@ private slots:
         emit w.cbComPort->activated(Demo::kModulePort - 1);
         QVERIFY(w.receiving());
         QTest::mouseClick(w.moduleLog->Button22, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(w.moduleLog->RichEdit1->toPlainText().contains(QStringLiteral("Module running, line 1")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.moduleLog->RichEdit1->toPlainText().contains(
+                                     QStringLiteral("Module running, line 1")),
+                                 5000);
         QTest::mouseClick(w.moduleLog->Button22, Qt::LeftButton);
         QCOMPARE(boxes.boxes, std::vector<std::string>());
     }

@@ -25,11 +25,12 @@ constexpr int kMode = 1;
 constexpr int kFirmware = 20;
 
 class CliParams : public testing::LineFixture {
-protected:
+  protected:
     // The line as it is, without a port of our own: the program opens it.
     void start() { sim = std::make_unique<sim::SimPort>(line); }
     CliRun run(const std::string& args) {
-        return testing::RunCli("--port " + sim->slavePath() + " " + args, "cd " + Shipped() + " &&");
+        return testing::RunCli("--port " + sim->slavePath() + " " + args,
+                               "cd " + Shipped() + " &&");
     }
     std::string path(const std::string& name) const { return tmp.file(name); }
     // The frames that reached a motor, by letter.
@@ -51,7 +52,8 @@ TEST_F(CliParams, ScanPrintsAddressFirmwareAndTypeOfEachDeviceAndFailsWhenNoneAn
     EXPECT_EQ(r.out, "3\t1.28\tVX20-95\n17\t1.28\tKT42\n200\t2.1\tVX300/700\n");
     r = run("--baud 115200 scan --from 4 --to 16 --json");
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(r.out, "{\"from\":4,\"to\":16,\"complete\":true,\"late_replies\":0,\"devices\":[]}\n");
+    EXPECT_EQ(r.out,
+              "{\"from\":4,\"to\":16,\"complete\":true,\"late_replies\":0,\"devices\":[]}\n");
     EXPECT_EQ(run("scan --from 9 --to 8").status, 2);
 }
 
@@ -74,7 +76,8 @@ TEST_F(CliParams, SaveDiffAndRestoreGoRound) {
               " 18:GEAR            file 1.5000000  device 2.0000000\n");
     r = run("--address 3 params diff " + file + " --all --json");
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.out.find("{\"name\":\"MODE\",\"number\":1,\"file\":{\"type\":\"uint16\",\"raw\":1,\"text\":\"1\"},"
+    EXPECT_NE(r.out.find("{\"name\":\"MODE\",\"number\":1,\"file\":{\"type\":\"uint16\",\"raw\":1,"
+                         "\"text\":\"1\"},"
                          "\"device\":{\"type\":\"uint16\",\"raw\":2,\"text\":\"2\"}}"),
               std::string::npos)
         << r.out;
@@ -91,7 +94,9 @@ TEST_F(CliParams, SaveDiffAndRestoreGoRound) {
 
     r = run("--address 3 params restore " + file + " --flash");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Restored 2 registers, each read back, and wrote them to flash\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Restored 2 registers, each read back, and wrote them to flash\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_EQ(Frames(*m, 'R'), 2);
     EXPECT_EQ(Frames(*m, 'V'), 1);
     EXPECT_EQ(m->value(kKP), 0x1800u);
@@ -129,12 +134,15 @@ TEST_F(CliParams, ADamagedFileIsAnErrorWithItsLineAndNothingReachesTheDevice) {
     const auto at = text.find("0x1800");
     ASSERT_NE(at, std::string::npos);
     text.replace(at, 6, "0x1900");
-    const std::size_t lineNumber = static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n')) + 1;
+    const std::size_t lineNumber = static_cast<std::size_t>(std::count(
+                                       text.begin(), text.begin() + static_cast<long>(at), '\n')) +
+                                   1;
     std::ofstream(file, std::ios::trunc) << text;
     m->clearFrames();
     CliRun r = run("--address 3 params restore " + file);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(file + ":" + std::to_string(lineNumber) + ": the value 1.5000000 does not match the raw words 0x1900"),
+    EXPECT_NE(r.err.find(file + ":" + std::to_string(lineNumber) +
+                         ": the value 1.5000000 does not match the raw words 0x1900"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("nothing was written to the device"), std::string::npos) << r.err;
@@ -152,7 +160,8 @@ TEST_F(CliParams, AFileOfAnotherTypeIsRefusedAndOtherFirmwareOnlyWithForce) {
     kt->clearFrames();
     CliRun r = run("--address 17 --type KT42 params restore " + file);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("the file holds the parameters of a VX20-95, not of a KT42; nothing was written"),
+    EXPECT_NE(r.err.find(
+                  "the file holds the parameters of a VX20-95, not of a KT42; nothing was written"),
               std::string::npos)
         << r.err;
     EXPECT_TRUE(kt->frames().empty());
@@ -161,9 +170,11 @@ TEST_F(CliParams, AFileOfAnotherTypeIsRefusedAndOtherFirmwareOnlyWithForce) {
     vx->clearFrames();
     r = run("--address 3 params restore " + file);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("was saved from firmware 1.28; the device runs 1.29; nothing was written to the device "
-                         "(--force restores it all the same)"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find(
+            "was saved from firmware 1.28; the device runs 1.29; nothing was written to the device "
+            "(--force restores it all the same)"),
+        std::string::npos)
         << r.err;
     EXPECT_EQ(Frames(*vx, 'R'), 0);
     r = run("--address 3 params restore " + file + " --force");
@@ -178,15 +189,17 @@ TEST_F(CliParams, ASaveFromASilentDeviceNamesTheRegisterAndLeavesTheOldFile) {
     const std::string file = tmp.write("old.params", "kept\n");
     CliRun r = run("--address 9 params save " + file);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("MODE: no answer from the device at address 9; nothing was saved"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("MODE: no answer from the device at address 9; nothing was saved"),
+              std::string::npos)
+        << r.err;
     std::ifstream in(file);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept\n");
 }
 
 TEST(SimulatorLine, PutsSeveralMotorsBehindOnePseudoTerminal) {
     testing::TempDir tmp;
-    testing::Spawned sim(std::string(VINDELOR_SIM) + " --devices 3:VX20-95,17:KT42,200:VX300/700", tmp.file("out"),
-                         tmp.file("err"));
+    testing::Spawned sim(std::string(VINDELOR_SIM) + " --devices 3:VX20-95,17:KT42,200:VX300/700",
+                         tmp.file("out"), tmp.file("err"));
     ASSERT_TRUE(sim.waitFor("/dev/", false, 5000)) << sim.err();
     const std::string device = sim.out().substr(0, sim.out().find('\n'));
     CliRun r = testing::RunCli("--port " + device + " --baud 115200 scan --from 0 --to 20",

@@ -20,7 +20,7 @@ using registers::VX300_700;
 constexpr int kFirmware = 20;  // a VX20-95's FIRMWARE register
 
 class BusScan : public testing::LineFixture {
-protected:
+  protected:
     registers::ScanOutcome scan(int from, int to) {
         registers::ScanOptions o;
         o.from = from;
@@ -55,16 +55,18 @@ TEST_P(ScanFinds, ExactlyTheDevicesPresentAskingEachAddressOnce) {
     // asks again.)
     const auto asked = readDestinations();
     if (outcome.lateReplies == 0) {
-        EXPECT_EQ(asked.size(), static_cast<std::size_t>(GetParam().to - GetParam().from + 1) + GetParam().addresses.size());
+        EXPECT_EQ(asked.size(), static_cast<std::size_t>(GetParam().to - GetParam().from + 1) +
+                                    GetParam().addresses.size());
     }
-    for (int a = GetParam().from; a <= GetParam().to; ++a) EXPECT_NE(std::count(asked.begin(), asked.end(), a), 0) << a;
+    for (int a = GetParam().from; a <= GetParam().to; ++a)
+        EXPECT_NE(std::count(asked.begin(), asked.end(), a), 0) << a;
     EXPECT_EQ(std::count(asked.begin(), asked.end(), 255), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ScanFinds,
-                         ::testing::Values(Present {"none", {}, 0, 254}, Present {"one", {7}, 0, 31},
-                                           Present {"several", {3, 4, 17, 30}, 0, 31},
-                                           Present {"the ends", {0, 254}, 0, 254}),
+                         ::testing::Values(Present{"none", {}, 0, 254}, Present{"one", {7}, 0, 31},
+                                           Present{"several", {3, 4, 17, 30}, 0, 31},
+                                           Present{"the ends", {0, 254}, 0, 254}),
                          [](const ::testing::TestParamInfo<Present>& p) {
                              std::string name = p.param.what;
                              for (char& c : name)
@@ -77,14 +79,14 @@ TEST_F(BusScan, ASlowDevicesReplyIsNotTakenAsTheNextAddresssAnswer) {
     addMotor(10, VX20_95, 8);
     addMotor(13);
     open();
-    EXPECT_EQ(Addresses(scan(5, 16)), (std::vector<int> {10, 13}));
+    EXPECT_EQ(Addresses(scan(5, 16)), (std::vector<int>{10, 13}));
 }
 
 TEST_F(BusScan, ASlowDeviceBeforeAPresentOneIsFoundToo) {
     addMotor(10, VX20_95, 8);
     addMotor(11);
     open();
-    EXPECT_EQ(Addresses(scan(5, 16)), (std::vector<int> {10, 11}));
+    EXPECT_EQ(Addresses(scan(5, 16)), (std::vector<int>{10, 11}));
 }
 
 TEST_F(BusScan, AGarbledReplyIsAskedAgain) {
@@ -92,7 +94,7 @@ TEST_F(BusScan, AGarbledReplyIsAskedAgain) {
     open();
     sim->corruptOutputByte(4, 0x10);  // the complement of the destination of the first reply
     const auto outcome = scan(0, 12);
-    EXPECT_EQ(Addresses(outcome), std::vector<int> {6});
+    EXPECT_EQ(Addresses(outcome), std::vector<int>{6});
     EXPECT_GE(outcome.lateReplies, 1);
 }
 
@@ -103,7 +105,7 @@ TEST_F(BusScan, ATypeIsToldByItsAddressRegisterAndItsFirmwareReadByItsOwnNumber)
     addMotor(201, KT56);
     open();
     std::array<registers::Definitions, 4> defs;
-    std::array<const registers::Definitions*, 4> pointers {};
+    std::array<const registers::Definitions*, 4> pointers{};
     for (int t = VX20_95; t <= KT56; ++t) {
         ASSERT_TRUE(registers::LoadDefinitions(defs[t - 1], t, false, Shipped()).registersLoaded);
         pointers[t - 1] = &defs[t - 1];
@@ -113,14 +115,18 @@ TEST_F(BusScan, ATypeIsToldByItsAddressRegisterAndItsFirmwareReadByItsOwnNumber)
         int type;
         std::uint32_t firmware;
     };
-    for (const Expected& e : {Expected {3, VX20_95, 0x805B}, Expected {17, KT42, 0x805C},
-                              Expected {200, VX300_700, 0x805C}, Expected {201, KT56, 0x805C}}) {
+    for (const Expected& e : {Expected{3, VX20_95, 0x805B}, Expected{17, KT42, 0x805C},
+                              Expected{200, VX300_700, 0x805C}, Expected{201, KT56, 0x805C}}) {
         // The chosen type first, as a scan with --type VX20-95 asks.
-        const auto id = registers::IdentifyDevice(*link, e.address, pointers, VX20_95, registers::ScanConfirmTime(*link, 3));
+        const auto id = registers::IdentifyDevice(*link, e.address, pointers, VX20_95,
+                                                  registers::ScanConfirmTime(*link, 3));
         EXPECT_EQ(id.deviceType, e.type) << e.address;
         EXPECT_EQ(id.firmware, e.firmware) << e.address;
     }
-    EXPECT_EQ(registers::IdentifyDevice(*link, 4, pointers, VX20_95, registers::ScanConfirmTime(*link, 3)).deviceType, 0);
+    EXPECT_EQ(
+        registers::IdentifyDevice(*link, 4, pointers, VX20_95, registers::ScanConfirmTime(*link, 3))
+            .deviceType,
+        0);
 }
 
 TEST_F(BusScan, ACancelledScanStopsAskingAndStillChecksWhatItFound) {
@@ -134,7 +140,7 @@ TEST_F(BusScan, ACancelledScanStopsAskingAndStillChecksWhatItFound) {
     o.cancelled = [&] { return ++asked > 10; };
     const auto outcome = registers::ScanBus(*link, o);
     EXPECT_TRUE(outcome.cancelled);
-    EXPECT_EQ(Addresses(outcome), std::vector<int> {2});
+    EXPECT_EQ(Addresses(outcome), std::vector<int>{2});
     EXPECT_LE(readDestinations().size(), 12u);
 }
 

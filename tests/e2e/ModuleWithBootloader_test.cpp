@@ -14,7 +14,8 @@ TEST(ModuleWithBootloader, TheRunningFirmwareAnswersThePollAndTheBootloaderTakes
     auto firmware = std::make_shared<RegisterDevice>();
     firmware->feedModuleText("Hello");
     auto config = Bootloader::ForMode(0);
-    auto module = std::make_shared<ModuleWithBootloader>(std::make_shared<Bootloader>(config), firmware);
+    auto module =
+        std::make_shared<ModuleWithBootloader>(std::make_shared<Bootloader>(config), firmware);
     SimPort sim(module);
     sim.setBaudRate(57600);  // paced at the module's own rate: 19200 while its firmware runs
     sim.setPaceInput(true);

@@ -20,32 +20,36 @@ constexpr int kAddress = 7;
 
 // A motor whose replies to reads of one register never come.
 class MuteRegister : public sim::DeviceModel {
-public:
-    MuteRegister(std::shared_ptr<sim::DeviceModel> inner, int reg) : inner_(std::move(inner)), reg_(reg) {}
-    void onByte(std::uint8_t b, sim::Clock::time_point at, std::vector<std::uint8_t>& reply) override {
+  public:
+    MuteRegister(std::shared_ptr<sim::DeviceModel> inner, int reg)
+        : inner_(std::move(inner)), reg_(reg) {}
+    void onByte(std::uint8_t b, sim::Clock::time_point at,
+                std::vector<std::uint8_t>& reply) override {
         inner_->onByte(b, at, reply);
         if (reply.size() > 5 && reply[0] == 'R' && reply[5] == reg_) reply.clear();
     }
 
-private:
+  private:
     std::shared_ptr<sim::DeviceModel> inner_;
     int reg_;
 };
 
 class Parameters : public testing::LineFixture {
-protected:
+  protected:
     void setUpType(int type) {
         type_ = type;
         motor = addMotor(kAddress, type);
         std::string error;
-        ASSERT_TRUE(registers::LoadParameterDefinitions(type, false, {Shipped()}, pd, error)) << error;
+        ASSERT_TRUE(registers::LoadParameterDefinitions(type, false, {Shipped()}, pd, error))
+            << error;
         ASSERT_EQ(pd.restoreError, "");
         job.address = kAddress;
     }
     ParameterSet read() { return registers::ReadParameterSet(*link, job, pd.defs, type_, "test"); }
     int number(const char* name) const { return pd.defs.findRegisterByName(name); }
     int words(int reg) const {
-        return pd.defs.registerTable[static_cast<std::size_t>(pd.defs.findRegisterIndex(reg))].words;
+        return pd.defs.registerTable[static_cast<std::size_t>(pd.defs.findRegisterIndex(reg))]
+            .words;
     }
     // Writes that reached the motor, by register number.
     std::vector<int> writes() const {
@@ -77,7 +81,8 @@ TEST_P(EveryType, SaveDiffAndRestoreGoRoundAndWriteOnlyWhatDiffersAndIsAllowed) 
 
     // Every restorable register changes on the device (across both words where it has two),
     // and so does the operating mode, which a restore must leave alone.
-    for (int reg : pd.restore.numbers) motor->setValue(reg, file.find(reg)->raw + (words(reg) == 2 ? 0x00010001u : 1u));
+    for (int reg : pd.restore.numbers)
+        motor->setValue(reg, file.find(reg)->raw + (words(reg) == 2 ? 0x00010001u : 1u));
     motor->setValue(number("MODE"), 2);
     const ParameterSet now = read();
     const auto diffs = registers::CompareParameterSets(file, now, &pd.restore.numbers);
@@ -94,7 +99,8 @@ TEST_P(EveryType, SaveDiffAndRestoreGoRoundAndWriteOnlyWhatDiffersAndIsAllowed) 
 }
 
 INSTANTIATE_TEST_SUITE_P(DeviceTypes, EveryType,
-                         ::testing::Values(registers::VX20_95, registers::VX300_700, registers::KT42, registers::KT56));
+                         ::testing::Values(registers::VX20_95, registers::VX300_700,
+                                           registers::KT42, registers::KT56));
 
 TEST_F(Parameters, ARestoreWithNothingToDoWritesNothing) {
     setUpType(VX20_95);
@@ -144,7 +150,8 @@ TEST_F(Parameters, ARegisterThatDoesNotAnswerFailsTheSaveWithItsName) {
     ASSERT_TRUE(registers::LoadParameterDefinitions(VX20_95, false, {Shipped()}, pd, error));
     job.address = kAddress;
     job.replyMarginMs = 50;
-    sim = std::make_unique<sim::SimPort>(std::make_shared<MuteRegister>(device, pd.defs.findRegisterByName("KI")));
+    sim = std::make_unique<sim::SimPort>(
+        std::make_shared<MuteRegister>(device, pd.defs.findRegisterByName("KI")));
     port = std::make_unique<serial::TSerCom>(sim->slavePath(), 115200, 8000);
     port->Open();
     link = std::make_unique<protocol::RegisterLink>(*port);
@@ -160,7 +167,7 @@ TEST_F(Parameters, ALostOrGarbledReplyIsAskedOnceMore) {
     setUpType(VX20_95);
     open();
     motor->setValue(number("KP"), 0x1234);
-    sim->dropOutputByte(3);           // the first reply loses its destination
+    sim->dropOutputByte(3);                    // the first reply loses its destination
     sim->corruptOutputByte(2 * 15 + 9, 0x01);  // the one after its second try a value byte
     const ParameterSet set = read();
     EXPECT_EQ(set.find(number("MODE"))->raw, 1u);
@@ -177,7 +184,9 @@ TEST_F(Parameters, AReplyOfTheWrongWidthSaysTheDeviceTypeIsWrong) {
         read();
         ADD_FAILURE() << "the save went through";
     } catch (const registers::ParameterError& e) {
-        EXPECT_STREQ(e.what(), "MODE: the device answers with 4 bytes where a VX20-95 has 2; is it a VX20-95?");
+        EXPECT_STREQ(
+            e.what(),
+            "MODE: the device answers with 4 bytes where a VX20-95 has 2; is it a VX20-95?");
     }
 }
 

@@ -42,11 +42,13 @@ TEST_F(RegisterLine, AReadToEveryoneIsAnsweredByALoneDeviceAndCollidesOnASharedL
 }
 
 TEST(RegisterLineCollision, EvenEqualRepliesBreakSinceNoTwoTransmittersStartTogether) {
-    const std::vector<std::uint8_t> reply = {'R', 'R', 'R', 0x00, 0xFF, 0x14, 0xEB, 0x02, 0xFD, 0x5C, 0xA3, 0x80, 0x7F, 0xAA, 0xAA};
+    const std::vector<std::uint8_t> reply = {'R',  'R',  'R',  0x00, 0xFF, 0x14, 0xEB, 0x02,
+                                             0xFD, 0x5C, 0xA3, 0x80, 0x7F, 0xAA, 0xAA};
     const auto seen = sim::RegisterBus::Collide({reply, reply});
     ASSERT_EQ(seen.size(), reply.size());
     EXPECT_NE(seen, reply);
-    EXPECT_NE(seen[4], static_cast<std::uint8_t>(~seen[3]));  // the destination pair no longer checks
+    EXPECT_NE(seen[4],
+              static_cast<std::uint8_t>(~seen[3]));  // the destination pair no longer checks
 }
 
 TEST_F(RegisterLine, AGroupWriteReachesEveryDeviceOfTheGroup) {
@@ -80,7 +82,8 @@ TEST(DeviceList, ReadsAddressesAndTypesAndRefusesWhatDoesNotFit) {
     EXPECT_EQ((*members)[1].address, 17);
     EXPECT_EQ((*members)[1].deviceType, KT42);
     EXPECT_EQ((*members)[2].deviceType, VX300_700);
-    for (const char* bad : {"", "3", "3:VX99", "x:KT42", "255:KT42", "-1:KT42", "3:KT42,3:KT56", "3:KT42,"}) {
+    for (const char* bad :
+         {"", "3", "3:VX99", "x:KT42", "255:KT42", "-1:KT42", "3:KT42,3:KT56", "3:KT42,"}) {
         error.clear();
         EXPECT_FALSE(sim::ParseDeviceList(bad, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;

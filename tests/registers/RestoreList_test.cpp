@@ -25,17 +25,20 @@ TEST_P(ShippedList, LoadsAndNeverNamesWhatARestoreMustNotWrite) {
     ASSERT_TRUE(LoadRestoreList(GetParam(), defs, {kShipped}, list, error)) << error;
     EXPECT_FALSE(list.numbers.empty());
     // Measured values, status, identity, what moves the motor, and what cuts the line.
-    for (const char* name : {"P_IST", "V_IST", "TEMP", "LOAD", "STATUS", "FIRMWARE", "SERIAL", "MODE", "P_SOLL",
-                             "V_SOLL", "A_SOLL", "T_SOLL", "ADDRESS", "BAUDRATE"}) {
+    for (const char* name :
+         {"P_IST", "V_IST", "TEMP", "LOAD", "STATUS", "FIRMWARE", "SERIAL", "MODE", "P_SOLL",
+          "V_SOLL", "A_SOLL", "T_SOLL", "ADDRESS", "BAUDRATE"}) {
         const int number = defs.findRegisterByName(name);
         if (number >= 0) {
             EXPECT_FALSE(list.numbers.count(number)) << name;
         }
     }
-    for (const char* name : {"SAMPLE1", "GROUP"}) EXPECT_TRUE(list.numbers.count(defs.findRegisterByName(name))) << name;
+    for (const char* name : {"SAMPLE1", "GROUP"})
+        EXPECT_TRUE(list.numbers.count(defs.findRegisterByName(name))) << name;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryDeviceType, ShippedList, ::testing::Values(VX20_95, VX300_700, KT42, KT56));
+INSTANTIATE_TEST_SUITE_P(EveryDeviceType, ShippedList,
+                         ::testing::Values(VX20_95, VX300_700, KT42, KT56));
 
 TEST(RestoreList, ErrorsNameTheLine) {
     const Definitions defs = Shipped(VX20_95);
@@ -58,7 +61,7 @@ TEST(RestoreList, ErrorsNameTheLine) {
     std::set<int> numbers;
     std::string error;
     EXPECT_TRUE(ParseRestoreList("  KP  \r\nGEAR\n# KI\n", defs, numbers, error)) << error;
-    EXPECT_EQ(numbers, (std::set<int> {16, 18}));
+    EXPECT_EQ(numbers, (std::set<int>{16, 18}));
 }
 
 TEST(RestoreList, TheFirstFolderHoldingTheListWinsAndAFaultNamesFileAndLine) {
@@ -70,11 +73,12 @@ TEST(RestoreList, TheFirstFolderHoldingTheListWinsAndAFaultNamesFileAndLine) {
     EXPECT_NE(error.find("No restore list tambrel_restore.dat"), std::string::npos) << error;
     other.write("tambrel_restore.dat", "KI\n");
     ASSERT_TRUE(LoadRestoreList(VX20_95, defs, {own.path(), other.path()}, list, error)) << error;
-    EXPECT_EQ(list.numbers, std::set<int> {17});
+    EXPECT_EQ(list.numbers, std::set<int>{17});
     EXPECT_EQ(list.path, other.file("tambrel_restore.dat"));
     own.write("tambrel_restore.dat", "KP\n\nNOPE\n");
     EXPECT_FALSE(LoadRestoreList(VX20_95, defs, {own.path(), other.path()}, list, error));
-    EXPECT_EQ(error, own.file("tambrel_restore.dat") + ":3: NOPE is no register of the definitions");
+    EXPECT_EQ(error,
+              own.file("tambrel_restore.dat") + ":3: NOPE is no register of the definitions");
 }
 
 }  // namespace

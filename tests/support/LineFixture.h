@@ -18,12 +18,12 @@ namespace vindelor::testing {
 // Simulated motors on one RS-485 line behind a pseudo-terminal, the tool's port opened on it
 // and a register link over that port, as a scan or a restore borrows it.
 class LineFixture : public ::testing::Test {
-protected:
+  protected:
     static std::string Shipped() { return std::string(VINDELOR_SOURCE_DIR) + "/defs"; }
 
     // A motor of the type at the address, set up as vindelor-sim sets it up.
-    std::shared_ptr<sim::RegisterDevice> addMotor(int address, int type = registers::VX20_95, int replyDelayMs = 0,
-                                                  int group = 1) {
+    std::shared_ptr<sim::RegisterDevice> addMotor(int address, int type = registers::VX20_95,
+                                                  int replyDelayMs = 0, int group = 1) {
         auto device = std::make_shared<sim::RegisterDevice>();
         device->setAddress(address);
         device->setGroup(group);
@@ -51,7 +51,8 @@ protected:
         std::vector<int> out;
         const auto bytes = sim->received();
         for (std::size_t i = 0; i + 9 <= bytes.size(); ++i)
-            if (bytes[i] == 'P' && bytes[i + 1] == 'P' && bytes[i + 2] == 'P' && bytes[i + 8] == 0xAA) {
+            if (bytes[i] == 'P' && bytes[i + 1] == 'P' && bytes[i + 2] == 'P' &&
+                bytes[i + 8] == 0xAA) {
                 out.push_back(bytes[i + 3]);
                 i += 8;
             }
