@@ -6,6 +6,7 @@
 
 #include "registers/ParameterDevice.h"
 #include "registers/ValueType.h"
+#include "support/CommaLocale.h"
 #include "support/TempDir.h"
 
 namespace vindelor::registers {
@@ -73,6 +74,14 @@ TEST(ParameterFile, EveryValueTypeReadsBackAsItWasWritten) {
     // Written again it is the same text, so a file under version control only changes where
     // the device did.
     EXPECT_EQ(FormatParameterSet(back), text);
+}
+
+TEST(ParameterFile, IsTheSameUnderALocaleWithADecimalComma) {
+    const std::string inC = FormatParameterSet(EveryType());
+    testing::CommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << "no locale with a decimal comma on this machine";
+    EXPECT_EQ(FormatParameterSet(EveryType()), inC);
+    EXPECT_TRUE(std::holds_alternative<ParameterSet>(ParseParameterSet(inC)));
 }
 
 TEST(ParameterFile, ALineShowsNameNumberTypeRawWordsAndTheListsValue) {
