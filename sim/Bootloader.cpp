@@ -393,6 +393,11 @@ bool Bootloader::ended() const {
     return ended_;
 }
 
+bool Bootloader::runningFirmware() const {
+    std::lock_guard lock(mutex_);
+    return state_ == State::Firmware && !silent_;
+}
+
 int Bootloader::rate() const {
     std::lock_guard lock(mutex_);
     return rate_;

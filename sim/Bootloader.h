@@ -93,6 +93,8 @@ public:
     int framesSent() const;
     int wakeUps() const;
     bool ended() const;
+    // The firmware runs (no bootloader is waiting for the wake pattern or for commands).
+    bool runningFirmware() const;
     int rate() const;
     int startRate() const;
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <set>
+#include <algorithm>
 
 #include "registers/DefinitionFolders.h"
 #include "registers/Definitions.h"
@@ -44,8 +46,8 @@ std::string ConfigureAsMotor(RegisterDevice& device, int deviceType, const std::
     set("KP", 0x1800);
     set("GEAR", 0x00018000);
     set("SERIAL", 20261210);
-    set("ADDRESS", 255);
-    set("GROUP", 1);
+    set("ADDRESS", static_cast<std::uint32_t>(device.address()));
+    set("GROUP", static_cast<std::uint32_t>(device.group()));
     // The samples show velocity, temperature, mode and status until the user chooses others
     // (and the position first on the large motors, whose samples are 32 bits wide).
     const char* small[] = {"V_IST", "TEMP", "MODE", "STATUS"};
@@ -76,6 +78,56 @@ std::string ConfigureAsMotor(RegisterDevice& device, int deviceType, const std::
                 static_cast<std::int16_t>((40.0 + 2.0 * std::sin(seconds(at) / 7.0)) * 256.0));
         });
     return {};
+}
+
+std::optional<std::vector<LineMember>> ParseDeviceList(const std::string& text, std::string& error) {
+    constexpr int kLastOwnAddress = 254;  // 255 is everyone's
+    std::vector<LineMember> members;
+    std::set<int> seen;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, comma - start);
+        start = comma + 1;
+        const auto colon = item.find(':');
+        const std::string address = item.substr(0, colon);
+        std::size_t used = 0;
+        int n = -1;
+        try {
+            n = std::stoi(address, &used);
+        } catch (const std::exception&) {
+        }
+        if (colon == std::string::npos || address.empty() || used != address.size() || n < 0 || n > kLastOwnAddress) {
+            error = "\"" + item + "\" is not ADDRESS:TYPE with an address from 0 to 254";
+            return std::nullopt;
+        }
+        const auto type = registers::DeviceTypeFromName(item.substr(colon + 1));
+        if (!type) {
+            error = "unknown device type in \"" + item + "\"";
+            return std::nullopt;
+        }
+        if (!seen.insert(n).second) {
+            error = "address " + std::to_string(n) + " is given twice";
+            return std::nullopt;
+        }
+        members.push_back({n, *type});
+    }
+    return members;
+}
+
+std::shared_ptr<RegisterBus> MakeMotorLine(const std::vector<LineMember>& members, int group,
+                                           const std::string& folder, std::string& error) {
+    auto line = std::make_shared<RegisterBus>();
+    for (const auto& m : members) {
+        auto device = std::make_shared<RegisterDevice>();
+        device->setAddress(m.address);
+        device->setGroup(group);
+        if (std::string why = ConfigureAsMotor(*device, m.deviceType, folder); !why.empty()) {
+            error = why;
+            return nullptr;
+        }
+        line->add(device);
+    }
+    return line;
 }
 
 }  // namespace vindelor::sim

@@ -42,6 +42,16 @@ void RegisterDevice::setGroup(int group) {
     group_ = group & 0xFF;
 }
 
+int RegisterDevice::address() const {
+    std::lock_guard lock(mutex_);
+    return address_;
+}
+
+int RegisterDevice::group() const {
+    std::lock_guard lock(mutex_);
+    return group_;
+}
+
 void RegisterDevice::setWidth(int reg, int words) {
     std::lock_guard lock(mutex_);
     widths_.at(static_cast<std::size_t>(reg)) = static_cast<std::uint8_t>(words == 2 ? 2 : 1);
@@ -206,7 +216,7 @@ void RegisterDevice::handle(const Frame& f, Clock::time_point at,
         if (f.destination == 0xFF) answerPoll(at, reply);
         return;
     }
-    if (f.destination != address_) return;
+    if (f.destination != address_ && f.destination != kEveryone) return;
     switch (f.letter) {
         case 'P': {
             if (body.empty()) return;

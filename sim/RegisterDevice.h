@@ -28,9 +28,14 @@ class RegisterDevice : public DeviceModel {
 
     void onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) override;
 
+    // Every device takes the requests to 255 as its own, as well as those to its address.
+    static constexpr int kEveryone = 255;
+
     // Set-up and inspection; safe to call while the device runs.
     void setAddress(int address);
     void setGroup(int group);
+    int address() const;
+    int group() const;
     // Width in 16-bit words of the register with this number (1 unless set).
     void setWidth(int reg, int words);
     int width(int reg) const;

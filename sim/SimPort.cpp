@@ -200,8 +200,10 @@ void SimPort::run() {
             if (master < 0) output_.clear();
             if (output_.empty()) changed_.notify_all();
             if (!output_.empty()) {
-                auto wait = std::chrono::ceil<std::chrono::milliseconds>(output_.front().due - now);
-                timeoutNs = std::clamp<long long>(wait.count(), 0, 1000) * 1'000'000;
+                // To the byte's due time, not the next whole millisecond: a paced reply must not
+                // come later than its line time says.
+                const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(output_.front().due - now);
+                timeoutNs = std::clamp<long long>(wait.count(), 0, 1'000'000'000);
                 if (output_.front().due <= now) timeoutNs = 1'000'000;  // the pty is full: try again soon
             }
             const int rate = rateLocked();

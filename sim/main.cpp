@@ -45,6 +45,11 @@ int main(int argc, char** argv) {
     app.add_option("--link", link, "Also create the link comN in the port folder for this port number");
     app.add_option("--port-dir", folder, "Port folder for --link (default: $VINDELOR_PORT_DIR, else ~/.config/Kyvane/ports)");
     app.add_option("--type", type, "Device type: VX20-95, VX300/700, KT42 or KT56")->capture_default_str();
+    std::string devices;
+    app.add_option("--devices", devices,
+                   "Several motors on one RS-485 line instead of one: ADDRESS:TYPE,... (for example "
+                   "3:VX20-95,17:KT42,200:VX300/700); each answers its own address and 255, all take "
+                   "the group writes of --group");
     app.add_option("--defs", defs, "Folder of the register definition files (default: the shipped ones)");
     app.set_version_flag("--version", std::string("vindelor-sim ") + VINDELOR_VERSION + "\n" +
                                           vindelor::util::kCopyrightLine + "\n" + vindelor::util::kLicenceLines);
@@ -90,6 +95,14 @@ int main(int argc, char** argv) {
             // Nobody can turn a simulated module off and on: the wake pattern alone wakes it.
             config.wakeWithoutReset = true;
             device = std::make_shared<Bootloader>(config);
+        } else if (!devices.empty()) {
+            std::string error;
+            const auto members = ParseDeviceList(devices, error);
+            if (members) device = MakeMotorLine(*members, group, defs, error);
+            if (!device) {
+                std::cerr << "vindelor-sim: --devices: " << error << std::endl;
+                return 2;
+            }
         } else if (model == "register") {
             auto registers = std::make_shared<RegisterDevice>();
             registers->setAddress(address);

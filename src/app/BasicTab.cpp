@@ -25,6 +25,7 @@
 #include "app/Cp1252.h"
 #include "app/FixedPitchFont.h"
 #include "app/GuardedApplication.h"
+#include "app/ParameterTools.h"
 #include "app/Winbinform.h"
 #include "registers/DefinitionFolders.h"
 #include "registers/FilterLoader.h"
@@ -149,6 +150,11 @@ void BasicTab::buildControls() {
     buttons->addWidget(btnEnterSafe, 1, 0);
     buttons->addWidget(btnExitSafe, 1, 1);
     buttons->addWidget(cbHexView, 1, 2);
+    paramTools = new ParameterTools(form_, *this);
+    buttons->addWidget(paramTools->btnScanBus, 2, 0);
+    buttons->addWidget(paramTools->btnSaveParams, 2, 1);
+    buttons->addWidget(paramTools->btnCompareParams, 2, 2);
+    buttons->addWidget(paramTools->btnRestoreParams, 3, 2);
 
     auto* filterRow = new QHBoxLayout;
     filterRow->addWidget(edFilter, 1);

@@ -16,6 +16,7 @@ class QTreeWidget;
 
 namespace vindelor::app {
 
+class ParameterTools;
 class TfrmMain;
 
 // The "VxBasic" tab: the register list with its keyboard commands, the bit-field list, the
@@ -51,6 +52,8 @@ public:
     QPlainTextEdit* meSaveVals;
     QLineEdit* edFilter;
     QPushButton* btnLoadFilter;
+    // "Scan bus...", "Save parameters...", "Compare with file...", "Restore from file...".
+    ParameterTools* paramTools;
 
     // RegisterListHost
     protocol::Sender& sender() override;

@@ -46,11 +46,11 @@ std::string Demo::start() {
         !root.mkpath(QStringLiteral("settings")))
         return "Cannot create folders in " + root_.path().toStdString();
 
-    device_ = std::make_shared<sim::RegisterDevice>();
-    if (std::string why = sim::ConfigureAsMotor(*device_, registers::VX20_95, defs.toStdString()); !why.empty())
-        return why;
-    // The fieldbus module's log has something to show when the poll runs.
-    device_->setDemoText(true);
+    std::vector<sim::LineMember> motors;
+    for (const Motor& m : kMotors) motors.push_back({m.address, m.type});
+    std::string why;
+    line_ = sim::MakeMotorLine(motors, 1, defs.toStdString(), why);
+    if (!line_) return why;
 
     const QDir source(defs);
     for (const QString& name : source.entryList({QStringLiteral("*.dat")}, QDir::Files)) {
@@ -61,7 +61,7 @@ std::string Demo::start() {
     }
 
     try {
-        port_ = std::make_unique<sim::SimPort>(device_);
+        port_ = std::make_unique<sim::SimPort>(line_);
         sim::LinkPort(root.filePath(QStringLiteral("ports")).toStdString(), kPort, port_->slavePath());
     } catch (const std::exception& e) {
         return std::string("Cannot start the simulated motor: ") + e.what();
@@ -69,7 +69,10 @@ std::string Demo::start() {
     try {
         auto config = sim::Bootloader::ForMode(0);
         config.wakeWithoutReset = true;
-        module_ = std::make_shared<sim::Bootloader>(config);
+        // Its firmware prints a line now and then, which the poll of the VXM-NC tab shows.
+        auto firmware = std::make_shared<sim::RegisterDevice>();
+        firmware->setDemoText(true);
+        module_ = std::make_shared<sim::ModuleWithBootloader>(std::make_shared<sim::Bootloader>(config), firmware);
         modulePort_ = std::make_unique<sim::SimPort>(module_);
         modulePort_->setBaudRate(kModuleBaud);
         modulePort_->setPaceInput(true);
@@ -89,6 +92,11 @@ std::string Demo::start() {
     qputenv("VINDELOR_PORT_DIR", QFile::encodeName(root.filePath(QStringLiteral("ports"))));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root.filePath(QStringLiteral("settings")));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, root.filePath(QStringLiteral("settings")));
+    {
+        // Administrator mode: the demo shows every tab.
+        QSettings settings(QStringLiteral("Kyvane"), QStringLiteral("Tambrel"));
+        settings.setValue(QStringLiteral("KyvaneAdmin"), 1);
+    }
     if (!QDir::setCurrent(root.filePath(QStringLiteral("defs")))) return "Cannot change to the definition folder";
     return {};
 }

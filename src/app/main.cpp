@@ -43,10 +43,12 @@ constexpr const char* kUsage =
     "(/usr/share/vindelor/defs from the package). Only one instance runs at a time; a second\n"
     "start ends at once.\n"
     "\n"
-    "  --demo        Start a simulated VX20-95 motor inside the program, on a pseudo-terminal\n"
-    "                reachable as COM1, and open the window on it with the shipped definition\n"
-    "                files and settings of its own (yours are not touched). Select a register\n"
-    "                and press R to read it, W to write it, S to take a sample row.\n"
+    "  --demo        Start simulated devices inside the program, on pseudo-terminals: three\n"
+    "                motors on one line as COM1 (VX20-95 at addresses 1 and 2, KT42 at 17),\n"
+    "                a VXM-NC module as COM2. The window opens on the first motor with the\n"
+    "                shipped definition files and settings of its own, every tab shown (yours\n"
+    "                are not touched). Select a register and press R to read it, W to write\n"
+    "                it, S to take a sample row; \"Scan bus...\" finds the three motors.\n"
     "  --screenshot FILE\n"
     "                With --demo: read the registers, take a few samples, save a picture of\n"
     "                the window as FILE (PNG) and quit.\n"
@@ -88,15 +90,18 @@ Options ParseOptions(int argc, char** argv) {
 
 // The demo fills the list at once, so a newcomer sees the live values without a key press.
 void StartDemo(TfrmMain& window, const Demo& demo, const std::optional<std::string>& screenshot) {
-    std::printf("Simulated VX20-95 on %s, opened as COM%d.\n"
-                "Select a register and press R to read it, W to write it, S to take a sample row.\n",
+    std::printf("Three simulated motors on one line on %s, opened as COM%d: VX20-95 at addresses 1 and 2,\n"
+                "KT42 at 17. Select a register and press R to read it, W to write it, S to take a sample\n"
+                "row; \"Scan bus...\" finds the three.\n",
                 demo.devicePath().toLocal8Bit().constData(), Demo::kPort);
-    std::printf("Simulated VXM-NC module on %s, as COM%d: choose COM%d, show the VXM-NC tab (click the\n"
-                "version label five times) and press \"Load firmware\" to update it from %s.\n",
+    std::printf("Simulated VXM-NC module on %s, as COM%d: choose COM%d, then on the VXM-NC tab \"Start\n"
+                "Poll\" shows its log, and \"Load firmware\" updates it from %s.\n",
                 demo.modulePath().toLocal8Bit().constData(), Demo::kModulePort, Demo::kModulePort,
                 demo.sampleImage().toLocal8Bit().constData());
     std::fflush(stdout);
     window.firmwarePanel->edFirmware->setText(demo.sampleImage());
+    // 255 would reach all three motors at once; the window starts on the first.
+    window.edAddress->setText(QString::number(Demo::firstAddress()));
     QTimer::singleShot(0, &window, [&window] {
         window.readAllRegisters();
         window.tsBasic->lbParams->setCurrentRow(0);

@@ -48,6 +48,8 @@ void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx);
 // vindelor-cli firmware FILE: a module firmware update; sets ctx.status (0 after "Done").
 void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file);
 void AddModuleCommands(CLI::App& app, CommandContext& ctx);
+// scan, and params save / diff / restore.
+void AddParameterCommands(CLI::App& app, CommandContext& ctx);
 
 // The group write of the group-write module's tab: an explicit group and sequence, the value as
 // a plain integer, its width from the register's definition. Prints the next sequence.

@@ -42,6 +42,8 @@ public:
     protocol::Sender& sender() { return sender_; }
     CliSink& sink() { return sink_; }
     serial::TSerCom& port() { return *port_; }
+    // Paused by commands that talk to the port themselves, and resumed after them.
+    protocol::RecvThread& receiveThread() { return *thread_; }
     // Ends the echo line, so what the command prints next starts on a line of its own.
     void flushSendEcho() { sink_.endEchoLine(); }
     // The receive thread ended on a port failure (a hang-up, an adapter pulled out).

@@ -29,6 +29,7 @@ const CommandGroup kCommandGroups[] = {
     {AddLargeMotorCommands,
      {"flash-read", "flash-write", "flash-erase", "address-check", "bootloader", "download"}},
     {AddModuleCommands, {"poll", "module", "debug", "profi", "break-test", "rotate"}},
+    {AddParameterCommands, {"scan", "params"}},
 };
 
 // The command the arguments name: the first word that is neither a global option nor the value

@@ -3,6 +3,8 @@
 #include <array>
 #include <chrono>
 
+#include "protocol/RegisterReply.h"
+
 namespace vindelor::protocol {
 
 namespace {
@@ -10,7 +12,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Reply letters and the payload limits of each kind.
-constexpr int kMaxRegisterValueBytes = 100;  // longer 'R' values are cut to this
 constexpr int kMaxSampleBytes = 100;
 constexpr int kMaxFieldbusBytes = 100;
 constexpr int kMaxModuleInfoBytes = 48;
@@ -157,15 +158,8 @@ void RecvThread::Decode(int letter) {
     std::array<std::uint8_t, 256> payload {};
     switch (letter) {
         case 'R': {
-            const int reg = ReadPair();
-            int n = ReadPair();
-            if (reg == 0) return;
-            if (n > kMaxRegisterValueBytes) n = kMaxRegisterValueBytes;
-            std::uint32_t value = 0;
-            for (int i = 0; i < n; ++i)
-                value += static_cast<std::uint32_t>(ReadPair()) << (8 * (i % 4));
-            ReadTrailer();
-            link_.post(MsgRegisterValue, reg, value);
+            const auto reply = ReadRegisterReplyBody([this] { return ReadPair(); }, [this] { ReadTrailer(); });
+            if (reply) link_.post(MsgRegisterValue, reply->registerNumber, reply->value);
             return;
         }
         case '[': {

@@ -42,7 +42,7 @@ TEST(CliHelp, HelpWithoutACommandListsTheCommandsOfEveryKind) {
     CliRun r = RunCli("--help");
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* command : {"read", "hex2bin", "firmware", "program", "trace-print", "scope",
-                                "flash-read", "download", "poll", "rotate"})
+                                "flash-read", "download", "poll", "rotate", "scan", "params"})
         EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
 }
 

@@ -1,0 +1,104 @@
+#include "protocol/RegisterLink.h"
+
+namespace vindelor::protocol {
+
+namespace {
+constexpr std::uint8_t kReplyLetter = 'R';
+constexpr int kHeaderLetters = 3;
+// A reply that breaks off or fails a check; only unwinds the decoder. Port failures are
+// TSerErr and go on to the caller.
+struct FrameBroken {};
+}  // namespace
+
+RegisterLink::RegisterLink(serial::TSerCom& port) : port_(port) {
+    sender_.setPort(&port_);
+    sender_.setAddressSource([this] { return address_; });
+}
+
+void RegisterLink::setSendEcho(Sender::EchoHook hook) {
+    sender_.setEcho(std::move(hook));
+}
+
+std::chrono::microseconds RegisterLink::lineTime(int bytes) const {
+    const auto baud = static_cast<long long>(port_.GetBaudRate());
+    if (baud <= 0) return std::chrono::microseconds(0);
+    return std::chrono::microseconds((1'000'000LL * kBitsPerByte * bytes + baud - 1) / baud);
+}
+
+void RegisterLink::echo(int b) {
+    if (receiveEcho_) receiveEcho_(b);
+}
+
+std::size_t RegisterLink::discardInput() {
+    std::size_t n = 0;
+    for (int b = port_.ReadByte(); b >= 0; b = port_.ReadByte()) {
+        echo(b);
+        ++n;
+    }
+    return n;
+}
+
+int RegisterLink::nextByte(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int b =
+        left > 0 ? port_.ReadByteWithin(static_cast<std::uint32_t>(left)) : port_.ReadByte();
+    if (b >= 0) {
+        ++heard_;
+        echo(b);
+    }
+    return b;
+}
+
+int RegisterLink::readExpected(int expected) {
+    const int b = port_.ReadByteWithin(kByteTimeoutMs);
+    if (b < 0) throw FrameBroken{};
+    ++heard_;
+    echo(b);
+    if (expected != -1 && b != expected) throw FrameBroken{};
+    return b;
+}
+
+int RegisterLink::readPair() {
+    const int v = readExpected(-1);
+    readExpected(255 - v);
+    return v;
+}
+
+std::optional<RegisterReply> RegisterLink::read(int address, int registerNumber,
+                                                std::chrono::microseconds timeout) {
+    address_ = address;
+    heard_ = 0;
+    sender_.SendReadRequest(static_cast<std::uint8_t>(registerNumber));
+    const auto deadline = Clock::now() + timeout;
+    int run = 0;
+    for (;;) {
+        const int b = nextByte(deadline);
+        if (b < 0) return std::nullopt;
+        run = b == kReplyLetter ? run + 1 : 0;
+        if (run < kHeaderLetters) continue;
+        run = 0;
+        try {
+            if (readPair() != 0) continue;  // not a reply to us
+            const auto reply = ReadRegisterReplyBody([this] { return readPair(); },
+                                                     [this] {
+                                                         readExpected(kTrailer);
+                                                         readExpected(kTrailer);
+                                                     });
+            if (reply && reply->registerNumber == (registerNumber & 0xFF)) return reply;
+        } catch (const FrameBroken&) {
+            // Passed over; the search goes on after the bytes it took.
+        }
+    }
+}
+
+void RegisterLink::write(int address, int registerNumber, int words, std::uint32_t value) {
+    address_ = address;
+    sender_.SendWriteRequest(static_cast<std::uint8_t>(registerNumber), words, value);
+}
+
+void RegisterLink::command(int address, std::uint8_t letter) {
+    address_ = address;
+    sender_.SendCommand(letter);
+}
+
+}  // namespace vindelor::protocol

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "protocol/RegisterReply.h"
+#include "protocol/Sender.h"
+#include "serial/TSerCom.h"
+
+namespace vindelor::protocol {
+
+// Register requests on a port borrowed from the receive thread (paused meanwhile): each read
+// waits for its own reply, so a loop over many devices or registers goes as fast as the line
+// carries the frames, and a reply is only ever taken for the request that asked for it.
+//
+// A reply names its register but not the device that sent it (its destination is always 0).
+// What a caller can do against a late answer of an earlier request is to throw away the input
+// before each request (discardInput) and to give each request no more time than it needs.
+class RegisterLink {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+    static constexpr int kReadRequestBytes = 9;
+    static constexpr int kByteTimeoutMs = 100;  // longest gap between the bytes of a reply
+
+    // Bytes of the reply to a read of a register of this many words.
+    static constexpr int ReadReplyBytes(int words) { return 3 + 2 + 2 + 2 + 2 * 2 * words + 2; }
+
+    explicit RegisterLink(serial::TSerCom& port);
+
+    // Each byte sent goes to the hook as one "<XX>" item, each byte read to the other.
+    void setSendEcho(Sender::EchoHook hook);
+    void setReceiveEcho(std::function<void(int)> hook) { receiveEcho_ = std::move(hook); }
+
+    // The time the line takes for this many bytes at the port's baud rate.
+    std::chrono::microseconds lineTime(int bytes) const;
+
+    // Throws away everything that waits in the input now; returns how many bytes it was.
+    std::size_t discardInput();
+
+    // Sends the read request for the register to the address and waits, at most timeout from
+    // the moment the request has been handed to the port, for the start of its reply; a reply
+    // that has started is read to its end. Replies for another register and broken frames are
+    // passed over. Nothing when no reply for the register came in time.
+    std::optional<RegisterReply> read(int address, int registerNumber,
+                                      std::chrono::microseconds timeout);
+    // Bytes read while waiting for the last read's reply, the reply's own included: a read
+    // that got no reply but heard bytes met a broken or a foreign frame.
+    std::size_t bytesHeard() const { return heard_; }
+    // Writes a register; the device sends no reply.
+    void write(int address, int registerNumber, int words, std::uint32_t value);
+    // A header-only command ('V' write to flash, ...).
+    void command(int address, std::uint8_t letter);
+
+    serial::TSerCom& port() { return port_; }
+
+  private:
+    // The next byte, waiting until the deadline; -1 when none came. Bytes already received are
+    // taken even when the deadline has passed, so a late wake-up loses nothing that arrived.
+    int nextByte(Clock::time_point deadline);
+    int readExpected(int expected);
+    int readPair();
+    void echo(int b);
+
+    serial::TSerCom& port_;
+    Sender sender_;
+    int address_ = 0;
+    std::size_t heard_ = 0;
+    std::function<void(int)> receiveEcho_;
+};
+
+}  // namespace vindelor::protocol
