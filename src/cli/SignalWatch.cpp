@@ -14,24 +14,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include "util/EndingSignals.h"
+
 namespace vindelor::cli {
 
 namespace {
-
-// Signals whose default action ends the program and that a handler can return from. SIGQUIT
-// (Ctrl+\) would also leave a core file: the user wants out, not a core of a turning motor.
-constexpr int kEndingSignals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
-    SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-};
-// Signals of a crash, and abort().
-constexpr int kCrashSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
 
 // What a crash handler may wait for the last words to leave: a few frames' line time at the
 // slowest rate, not long enough to hang a dying program on a stuck line.
@@ -102,18 +89,6 @@ void OnCrashSignal(int signal) {
     ::raise(signal);
 }
 
-// Catches the signal if its default action is in force; leaves it alone otherwise.
-void Install(int signal, void (*handler)(int), int flags) {
-    struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) != 0) return;
-    if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) return;
-    struct sigaction sa {};
-    sa.sa_handler = handler;
-    sa.sa_flags = flags;
-    sigfillset(&sa.sa_mask);
-    if (::sigaction(signal, &sa, nullptr) == 0) g_installed.push_back({signal, current});
-}
-
 }  // namespace
 
 SignalWatch::SignalWatch() {
@@ -123,10 +98,13 @@ SignalWatch::SignalWatch() {
     g_active = true;
     g_caught = 0;
     g_wakeFd = g_pipe[1];
+    const auto install = [](int signal, void (*handler)(int), int flags) {
+        struct sigaction previous {};
+        if (util::CatchIfDefault(signal, handler, flags, &previous)) g_installed.push_back({signal, previous});
+    };
     // Interrupted writes go on (SA_RESTART): a frame is never cut short by a signal.
-    for (int s : kEndingSignals) Install(s, OnEndingSignal, SA_RESTART);
-    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) Install(s, OnEndingSignal, SA_RESTART);
-    for (int s : kCrashSignals) Install(s, OnCrashSignal, SA_RESETHAND | SA_NODEFER);
+    for (int s : util::EndingSignals()) install(s, OnEndingSignal, SA_RESTART);
+    for (int s : util::CrashSignals()) install(s, OnCrashSignal, SA_RESETHAND | SA_NODEFER);
 }
 
 SignalWatch::~SignalWatch() {
