@@ -26,12 +26,13 @@ constexpr int kLastWordsWaitMs = 200;
 constexpr int kLastWordsCopies = 2;
 
 // Everything a handler touches: lock-free atomics and a fixed buffer.
-std::atomic<int> g_caught {0};
-std::atomic<int> g_wakeFd {-1};
-std::atomic<int> g_lastFd {-1};
-std::atomic<std::size_t> g_lastCount {0};
-std::array<std::uint8_t, SignalWatch::kMaxLastWords> g_lastWords {};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::size_t>::is_always_lock_free);
+std::atomic<int> g_caught{0};
+std::atomic<int> g_wakeFd{-1};
+std::atomic<int> g_lastFd{-1};
+std::atomic<std::size_t> g_lastCount{0};
+std::array<std::uint8_t, SignalWatch::kMaxLastWords> g_lastWords{};
+static_assert(std::atomic<int>::is_always_lock_free &&
+              std::atomic<std::size_t>::is_always_lock_free);
 
 struct Installed {
     int signal;
@@ -63,14 +64,14 @@ void WriteBounded(int fd, const std::uint8_t* p, std::size_t n) {
             continue;
         }
         if (w < 0 && errno == EINTR) continue;
-        pollfd pfd {fd, POLLOUT, 0};
+        pollfd pfd{fd, POLLOUT, 0};
         if (w < 0 && errno == EAGAIN && ::poll(&pfd, 1, kLastWordsWaitMs) > 0) continue;
         return;
     }
 }
 
 void WaitLineEmpty(int fd) {
-    const timespec step {0, 1'000'000};
+    const timespec step{0, 1'000'000};
     for (int ms = 0; ms < kLastWordsWaitMs; ++ms) {
         int queued = 0;
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued == 0) return;
@@ -100,7 +101,8 @@ SignalWatch::SignalWatch() {
     g_wakeFd = g_pipe[1];
     const auto install = [](int signal, void (*handler)(int), int flags) {
         struct sigaction previous {};
-        if (util::CatchIfDefault(signal, handler, flags, &previous)) g_installed.push_back({signal, previous});
+        if (util::CatchIfDefault(signal, handler, flags, &previous))
+            g_installed.push_back({signal, previous});
     };
     // Interrupted writes go on (SA_RESTART): a frame is never cut short by a signal.
     for (int s : util::EndingSignals()) install(s, OnEndingSignal, SA_RESTART);
@@ -108,7 +110,8 @@ SignalWatch::SignalWatch() {
 }
 
 SignalWatch::~SignalWatch() {
-    for (auto it = g_installed.rbegin(); it != g_installed.rend(); ++it) ::sigaction(it->signal, &it->previous, nullptr);
+    for (auto it = g_installed.rbegin(); it != g_installed.rend(); ++it)
+        ::sigaction(it->signal, &it->previous, nullptr);
     g_installed.clear();
     g_wakeFd = -1;
     ::close(g_pipe[0]);
@@ -117,10 +120,12 @@ SignalWatch::~SignalWatch() {
     g_active = false;
 }
 
-int SignalWatch::caught() const { return g_caught.load(); }
+int SignalWatch::caught() const {
+    return g_caught.load();
+}
 
 bool SignalWatch::waitPipe(int timeoutMs) {
-    pollfd pfd {g_pipe[0], POLLIN, 0};
+    pollfd pfd{g_pipe[0], POLLIN, 0};
     const int r = ::poll(&pfd, 1, timeoutMs);
     if (r <= 0) return false;  // the time passed, or a signal interrupted the wait
     char drain[64];
@@ -159,7 +164,9 @@ SignalWatch::LastWords::LastWords(int fd, std::span<const std::uint8_t> bytes) {
     g_lastFd.store(fd, std::memory_order_release);
 }
 
-SignalWatch::LastWords::~LastWords() { g_lastFd.store(-1, std::memory_order_release); }
+SignalWatch::LastWords::~LastWords() {
+    g_lastFd.store(-1, std::memory_order_release);
+}
 
 std::string SignalName(int signal) {
     struct Name {

@@ -19,7 +19,7 @@ namespace vindelor::cli {
 //
 // One watch at a time in a process.
 class SignalWatch {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::size_t kMaxLastWords = 64;
 
@@ -43,14 +43,14 @@ public:
     // twice: a crash may cut a frame short, and the first copy may be spent on the receiver
     // finding its way back into step.
     class LastWords {
-    public:
+      public:
         LastWords(int fd, std::span<const std::uint8_t> bytes);
         ~LastWords();
         LastWords(const LastWords&) = delete;
         LastWords& operator=(const LastWords&) = delete;
     };
 
-private:
+  private:
     // Waits up to timeoutMs (-1: no limit) for the pipe; true (and the pipe drained) when
     // something woke it.
     bool waitPipe(int timeoutMs);

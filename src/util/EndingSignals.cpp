@@ -3,8 +3,8 @@
 namespace vindelor::util {
 
 std::vector<int> EndingSignals() {
-    std::vector<int> signals {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE,   SIGALRM, SIGTERM, SIGUSR1,
-                              SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO};
+    std::vector<int> signals{SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE,   SIGALRM, SIGTERM, SIGUSR1,
+                             SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO};
 #ifdef SIGPWR
     signals.push_back(SIGPWR);
 #endif
@@ -15,7 +15,9 @@ std::vector<int> EndingSignals() {
     return signals;
 }
 
-std::vector<int> CrashSignals() { return {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}; }
+std::vector<int> CrashSignals() {
+    return {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+}
 
 bool CatchIfDefault(int signal, void (*handler)(int), int flags, struct sigaction* previous) {
     struct sigaction current {};

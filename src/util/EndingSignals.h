@@ -19,6 +19,7 @@ std::vector<int> CrashSignals();
 // Sets the handler for the signal if the signal still has its default action; a signal that
 // is ignored (SIGHUP under nohup) or already has a handler (a profiler's, a sanitizer's) is
 // left as it is. True when the handler was set; `previous` then holds what was there.
-bool CatchIfDefault(int signal, void (*handler)(int), int flags, struct sigaction* previous = nullptr);
+bool CatchIfDefault(int signal, void (*handler)(int), int flags,
+                    struct sigaction* previous = nullptr);
 
 }  // namespace vindelor::util
