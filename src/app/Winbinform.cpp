@@ -454,7 +454,9 @@ bool TfrmMain::portLost() const { return !portBusy() && port_ && thread_ && thre
 
 void TfrmMain::restartReceiveThread() {
     stopReceiveThread();
-    if (port_ && port_->IsOpen) thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
+    if (!port_ || !port_->IsOpen) return;
+    thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
+    emit portRestored();
 }
 
 void TfrmMain::clearMemos() {

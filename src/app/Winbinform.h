@@ -152,6 +152,8 @@ signals:
     // The port object is about to be closed, replaced or destroyed (a port change, the end of
     // the window): whatever uses it on its own lets go of it now.
     void portClosing();
+    // The port was lost and has opened again; the receive thread runs on it.
+    void portRestored();
 
 protected:
     bool event(QEvent* e) override;
