@@ -102,6 +102,23 @@ void SimPort::resetFaults() {
     outputIndex_ = 0;
 }
 
+void SimPort::setFaults(const FaultSettings& settings) {
+    {
+        std::lock_guard lock(mutex_);
+        injector_ = settings.any() ? std::make_unique<FaultInjector>(settings) : nullptr;
+        unplugAt_ = settings.unplugSeconds > 0
+                        ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(settings.unplugSeconds))
+                        : Clock::time_point::max();
+    }
+    wake();
+}
+
+bool SimPort::hungUp() const {
+    std::lock_guard lock(mutex_);
+    return pty_.masterFd() < 0;
+}
+
 void SimPort::inject(const std::vector<std::uint8_t>& bytes) {
     {
         std::lock_guard lock(mutex_);
@@ -147,8 +164,15 @@ void SimPort::hangUp() {
 }
 
 // Called with the mutex held.
-void SimPort::queueOutput(const std::vector<std::uint8_t>& bytes, int extraDelayMs) {
+void SimPort::queueOutput(const std::vector<std::uint8_t>& reply, int extraDelayMs) {
     const auto now = Clock::now();
+    std::vector<std::uint8_t> faulty;
+    if (injector_) {
+        int delayMs = 0;
+        faulty = injector_->onOutput(reply, delayMs);
+        extraDelayMs += delayMs;
+    }
+    const std::vector<std::uint8_t>& bytes = injector_ ? faulty : reply;
     const int rate = rateLocked();
     const auto byteTime = rate > 0 ? std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / rate)
                                    : std::chrono::nanoseconds(0);
@@ -179,6 +203,10 @@ void SimPort::run() {
         {
             std::unique_lock lock(mutex_);
             if (stop_) return;
+            if (Clock::now() >= unplugAt_) {
+                hangUpRequested_ = true;
+                unplugAt_ = Clock::time_point::max();
+            }
             if (hangUpRequested_ && pty_.masterFd() >= 0) {
                 pty_.closeMaster();
                 changed_.notify_all();
@@ -205,6 +233,11 @@ void SimPort::run() {
                 const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(output_.front().due - now);
                 timeoutNs = std::clamp<long long>(wait.count(), 0, 1'000'000'000);
                 if (output_.front().due <= now) timeoutNs = 1'000'000;  // the pty is full: try again soon
+            }
+            if (unplugAt_ != Clock::time_point::max()) {
+                const auto untilUnplug =
+                    std::max<long long>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(unplugAt_ - now).count());
+                timeoutNs = timeoutNs < 0 ? untilUnplug : std::min(timeoutNs, untilUnplug);
             }
             const int rate = rateLocked();
             if (paceInput_ && rate > 0) {
@@ -262,8 +295,14 @@ void SimPort::run() {
                         ++garbled_;
                         continue;
                     }
+                    std::uint8_t heard = buf[i];
+                    if (injector_) {
+                        const auto b = injector_->onInput(heard);
+                        if (!b) continue;
+                        heard = *b;
+                    }
                     reply.clear();
-                    model_->onByte(buf[i], at, reply);
+                    model_->onByte(heard, at, reply);
                     if (!reply.empty()) queueOutput(reply, responseDelayMs_);
                     for (auto& later : model_->takeLaterOutput()) queueOutput(later.bytes, later.delayMs);
                 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/DeviceModel.h"
+#include "sim/Faults.h"
 #include "sim/Pty.h"
 
 namespace vindelor::sim {
@@ -46,6 +47,11 @@ public:
     void corruptOutputByte(std::size_t index, std::uint8_t xorMask);
     void delayOutputByte(std::size_t index, int ms);
     void resetFaults();
+    // A misbehaving line from now on: random faults on what the device sends and receives, and
+    // a hang-up after settings.unplugSeconds (see FaultSettings).
+    void setFaults(const FaultSettings& settings);
+    // The master side was closed: by hangUp() or by the fault settings' unplug.
+    bool hungUp() const;
 
     // Sends bytes as if the device had sent them (noise, hand-made frames).
     void inject(const std::vector<std::uint8_t>& bytes);
@@ -89,6 +95,8 @@ private:
     Clock::time_point creditAt_ {};
     bool lineBusy_ = false;  // bytes were still waiting after the last read
     std::map<std::size_t, Fault> faults_;
+    std::unique_ptr<FaultInjector> injector_;
+    Clock::time_point unplugAt_ = Clock::time_point::max();
     std::size_t outputIndex_ = 0;
     struct Pending {
         std::uint8_t byte;

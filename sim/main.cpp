@@ -76,7 +76,25 @@ int main(int argc, char** argv) {
     app.add_option("--revision", revision, "Module: hardware revision the bootloader reports")->capture_default_str();
     app.add_option("--erase-ms", eraseMs, "Module, mode 2: time a block erase takes")->capture_default_str();
     app.add_flag("--in-bootloader", waiting, "Module: start in the bootloader, waiting for commands");
+    std::string faultText;
+    std::uint64_t seed = 1;
+    app.add_option("--faults", faultText,
+                   "A line that misbehaves: drop=P,flip=P,cut=P,delay=MS@P,noise=P,unplug=SECONDS (P from 0 to 1; "
+                   "drop and flip hit both directions, the others what the device sends; unplug hangs the port "
+                   "up every SECONDS and brings it back a second later as a new device behind --link)");
+    app.add_option("--seed", seed, "Seed of the faults, to replay a run")->capture_default_str();
     CLI11_PARSE(app, argc, argv);
+    vindelor::sim::FaultSettings faults;
+    if (!faultText.empty()) {
+        std::string error;
+        const auto parsed = vindelor::sim::ParseFaults(faultText, error);
+        if (!parsed) {
+            std::cerr << "vindelor-sim: --faults: " << error << std::endl;
+            return 2;
+        }
+        faults = *parsed;
+    }
+    faults.seed = seed;
     const auto deviceType = vindelor::registers::DeviceTypeFromName(type);
     if (!deviceType) {
         std::cerr << "vindelor-sim: unknown device type " << type << std::endl;
@@ -127,25 +145,45 @@ int main(int argc, char** argv) {
             motor->setStartAnswer(startAnswer);
             device = motor;
         }
-        vindelor::sim::SimPort port(device);
-        port.setBaudRate(baud);
-        port.setPaceInput(bootloader >= 0 && baud > 0);
-        std::cout << port.slavePath() << std::endl;
+        std::unique_ptr<SimPort> port;
         std::string linkPath;
-        if (link > 0) {
-            linkPath = vindelor::sim::LinkPort(folder, link, port.slavePath());
-            std::cout << "COM" << link << " -> " << linkPath << std::endl;
-        }
+        int plugged = 0;
+        // A new pseudo-terminal for the device: at the start, and each time the faults have
+        // pulled the adapter out (the same device plugged in again, found through its link).
+        const auto plugIn = [&] {
+            port.reset();
+            port = std::make_unique<SimPort>(device);
+            port->setBaudRate(baud);
+            port->setPaceInput(bootloader >= 0 && baud > 0);
+            FaultSettings these = faults;
+            these.seed = faults.seed + static_cast<std::uint64_t>(plugged++);
+            port->setFaults(these);
+            std::cout << port->slavePath() << std::endl;
+            if (link > 0) {
+                linkPath = LinkPort(folder, link, port->slavePath());
+                std::cout << "COM" << link << " -> " << linkPath << std::endl;
+            }
+        };
+        plugIn();
+        if (faults.any()) std::cerr << "vindelor-sim: faults " << FaultText(faults) << std::endl;
         std::signal(SIGINT, OnSignal);
         std::signal(SIGTERM, OnSignal);
         while (!g_stop) {
-            if (!motor) {
+            if (port->hungUp()) {
+                sleep(1);
+                plugIn();
+                continue;
+            }
+            if (!motor && faults.unplugSeconds <= 0) {
                 pause();
                 continue;
             }
             // A motor in boot mode asks every second until a download has run through.
-            if (motor->shouldAsk()) port.inject(motor->request());
-            sleep(1);
+            if (motor && motor->shouldAsk()) port->inject(motor->request());
+            if (motor)
+                sleep(1);
+            else
+                usleep(100'000);  // a hang-up by the faults is noticed within this
         }
         if (!linkPath.empty()) std::remove(linkPath.c_str());
     } catch (const std::exception& e) {
