@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include "serial/PortNames.h"
@@ -22,7 +23,10 @@
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_faultsOff = 0;
 void OnSignal(int) { g_stop = 1; }
+// SIGUSR1: the line behaves from now on, so a test can check what a faulty run left behind.
+void OnFaultsOff(int) { g_faultsOff = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,6 +159,7 @@ int main(int argc, char** argv) {
             port = std::make_unique<SimPort>(device);
             port->setBaudRate(baud);
             port->setPaceInput(bootloader >= 0 && baud > 0);
+            if (g_faultsOff) faults = FaultSettings {};
             FaultSettings these = faults;
             these.seed = faults.seed + static_cast<std::uint64_t>(plugged++);
             port->setFaults(these);
@@ -164,26 +169,38 @@ int main(int argc, char** argv) {
                 std::cout << "COM" << link << " -> " << linkPath << std::endl;
             }
         };
-        plugIn();
-        if (faults.any()) std::cerr << "vindelor-sim: faults " << FaultText(faults) << std::endl;
+        // The signals are let through only while the main thread waits (the port's thread,
+        // started after this, inherits the mask), so none comes between a check and the
+        // wait and leaves it asleep.
+        sigset_t handled, waitMask;
+        sigemptyset(&handled);
+        for (const int s : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&handled, s);
+        sigprocmask(SIG_BLOCK, &handled, &waitMask);
         std::signal(SIGINT, OnSignal);
         std::signal(SIGTERM, OnSignal);
+        std::signal(SIGUSR1, OnFaultsOff);
+        plugIn();
+        if (faults.any()) std::cerr << "vindelor-sim: faults " << FaultText(faults) << std::endl;
         while (!g_stop) {
+            if (g_faultsOff && faults.any()) {
+                faults = FaultSettings {};
+                port->setFaults(faults);
+                std::cerr << "vindelor-sim: faults off" << std::endl;
+            }
             if (port->hungUp()) {
                 sleep(1);
                 plugIn();
                 continue;
             }
             if (!motor && faults.unplugSeconds <= 0) {
-                pause();
+                sigsuspend(&waitMask);
                 continue;
             }
             // A motor in boot mode asks every second until a download has run through.
             if (motor && motor->shouldAsk()) port->inject(motor->request());
-            if (motor)
-                sleep(1);
-            else
-                usleep(100'000);  // a hang-up by the faults is noticed within this
+            // A hang-up by the faults is noticed within the wait.
+            const timespec wait {motor ? 1 : 0, motor ? 0 : 100'000'000};
+            ppoll(nullptr, 0, &wait, &waitMask);
         }
         if (!linkPath.empty()) std::remove(linkPath.c_str());
     } catch (const std::exception& e) {

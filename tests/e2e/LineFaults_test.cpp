@@ -16,6 +16,7 @@ using namespace std::chrono_literals;
 using sim::FaultInjector;
 using sim::FaultSettings;
 using sim::ParseFaults;
+using testing::Bytes;
 
 TEST(FaultText, EveryFaultReadsAndAnyOrderWorks) {
     std::string error;
@@ -58,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "delay: \"600\" is not MS@P (milliseconds up to 600000, P from 0 to 1)"},
         BadFaults{"unplug=0", "unplug: \"0\" is not a number of seconds above 0"},
         BadFaults{"jitter=0.1",
-                  "unknown fault \"jitter\" (drop, flip, cut, delay, noise, unplug)"}));
+                  "unknown fault \"jitter\" (drop, flip, cut, delay, noise, unplug)"}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 std::vector<std::uint8_t> Reply() {
     return {'R', 'R', 'R', 0x00, 0xFF, 0x14, 0xEB, 0x02, 0xFD, 0x5C, 0xA3, 0x80, 0x7F, 0xAA, 0xAA};
