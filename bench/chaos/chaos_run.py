@@ -195,10 +195,14 @@ class Scan(Operation):
         return ["scan", "--from", "0", "--to", "10"]
 
     def verify(self, ctx, seed, out):
+        # A device whose type the scan could not tell is listed as "unknown", with the firmware
+        # register of the type asked for: true as long as the device is there.
         truth = set(ctx.truth["scan"].splitlines())
-        extra = [line for line in out.splitlines() if line not in truth]
-        if extra:
-            return "listed what is not on the line: %r" % extra
+        present = {line.split("\t")[0] for line in truth}
+        wrong = [line for line in out.splitlines() if line not in truth and not (
+            line.endswith("\tunknown") and line.split("\t")[0] in present)]
+        if wrong:
+            return "listed what is not on the line: %r" % wrong
         return None
 
 

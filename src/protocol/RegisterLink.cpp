@@ -38,6 +38,17 @@ std::size_t RegisterLink::discardInput() {
     return n;
 }
 
+std::size_t RegisterLink::settle(std::chrono::microseconds quiet) {
+    std::size_t n = discardInput();
+    if (!unanswered_) return n;
+    const auto ms = static_cast<std::uint32_t>(
+        std::max<std::int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(quiet).count()));
+    const auto end = Clock::now() + kSettleRounds * quiet;
+    for (int b; Clock::now() < end && (b = port_.ReadByteWithin(ms)) >= 0; ++n) echo(b);
+    unanswered_ = false;
+    return n;
+}
+
 int RegisterLink::nextByte(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     const int b =
@@ -73,7 +84,10 @@ std::optional<RegisterReply> RegisterLink::read(int address, int registerNumber,
     int run = 0;
     for (;;) {
         const int b = nextByte(deadline);
-        if (b < 0) return std::nullopt;
+        if (b < 0) {
+            unanswered_ = true;
+            return std::nullopt;
+        }
         run = b == kReplyLetter ? run + 1 : 0;
         if (run < kHeaderLetters) continue;
         run = 0;

@@ -40,6 +40,11 @@ class RegisterLink {
 
     // Throws away everything that waits in the input now; returns how many bytes it was.
     std::size_t discardInput();
+    // discardInput, and once a read has gone without its reply also whatever comes until the
+    // line has been quiet for `quiet` (at most kSettleRounds times as long): that reply may
+    // still be on its way and must not be taken for the answer to a later request.
+    std::size_t settle(std::chrono::microseconds quiet);
+    static constexpr int kSettleRounds = 10;
 
     // Sends the read request for the register to the address and waits, at most timeout from
     // the moment the request has been handed to the port, for the start of its reply; a reply
@@ -69,6 +74,7 @@ class RegisterLink {
     Sender sender_;
     int address_ = 0;
     std::size_t heard_ = 0;
+    bool unanswered_ = false;  // a read went without its reply since the line was last quiet
     std::function<void(int)> receiveEcho_;
 };
 

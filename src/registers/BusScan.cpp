@@ -78,7 +78,7 @@ ScanOutcome ScanBus(protocol::RegisterLink& link, const ScanOptions& options) {
     auto confirm = [&](int a) -> const std::optional<protocol::RegisterReply>& {
         auto it = asked2.find(a);
         if (it != asked2.end()) return it->second;
-        link.discardInput();
+        link.settle(confirmTime);
         return asked2[a] = link.read(a, options.registerNumber, confirmTime);
     };
     std::set<int> candidates = hits;
@@ -109,7 +109,7 @@ DeviceIdentity IdentifyDevice(protocol::RegisterLink& link, int address,
         const int firmwareIndex = defs->findRegisterIndex(defs->findRegisterByName("FIRMWARE"));
         if (addressIndex < 0 || firmwareIndex < 0) continue;
         const auto& addressDef = defs->registerTable[static_cast<std::size_t>(addressIndex)];
-        link.discardInput();
+        link.settle(timeout);
         const auto own = link.read(address, addressDef.number, timeout);
         if (!own || own->length != 2 * addressDef.words ||
             own->value != static_cast<std::uint32_t>(address))
@@ -117,7 +117,7 @@ DeviceIdentity IdentifyDevice(protocol::RegisterLink& link, int address,
         DeviceIdentity id;
         id.deviceType = type;
         const auto& firmwareDef = defs->registerTable[static_cast<std::size_t>(firmwareIndex)];
-        link.discardInput();
+        link.settle(timeout);
         if (const auto fw = link.read(address, firmwareDef.number, timeout))
             id.firmware = fw->value;
         return id;

@@ -18,6 +18,7 @@ using registers::VX20_95;
 using registers::VX300_700;
 
 constexpr int kFirmware = 20;  // a VX20-95's FIRMWARE register
+constexpr std::size_t kReplyBytes = 15;  // a reply to the read of a one-word register
 
 class BusScan : public testing::LineFixture {
   protected:
@@ -87,6 +88,17 @@ TEST_F(BusScan, ASlowDeviceBeforeAPresentOneIsFoundToo) {
     addMotor(11);
     open();
     EXPECT_EQ(Addresses(scan(5, 16)), (std::vector<int>{10, 11}));
+}
+
+TEST_F(BusScan, AReplyLaterThanTheSecondQuestionsTimeIsNotTakenForAnAddressBeforeIt) {
+    addMotor(7);
+    open();
+    // The answer to the second question comes 160 ms late, when that question's time (about
+    // 106 ms at 115200) is over and the address before it is being asked.
+    sim->delayOutputByte(kReplyBytes, 160);
+    const auto found = Addresses(scan(0, 10));
+    EXPECT_TRUE(std::all_of(found.begin(), found.end(), [](int a) { return a == 7; }))
+        << ::testing::PrintToString(found);
 }
 
 TEST_F(BusScan, AGarbledReplyIsAskedAgain) {

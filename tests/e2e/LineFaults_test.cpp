@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFaults{"unplug=0", "unplug: \"0\" is not a number of seconds above 0"},
         BadFaults{"jitter=0.1",
                   "unknown fault \"jitter\" (drop, flip, cut, delay, noise, unplug)"}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& p) { return "Case" + std::to_string(p.index); });
 
 std::vector<std::uint8_t> Reply() {
     return {'R', 'R', 'R', 0x00, 0xFF, 0x14, 0xEB, 0x02, 0xFD, 0x5C, 0xA3, 0x80, 0x7F, 0xAA, 0xAA};
