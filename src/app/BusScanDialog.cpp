@@ -167,10 +167,12 @@ void BusScanDialog::scan() {
         for (const auto& hit : outcome.found) {
             const auto id = registers::IdentifyDevice(link, hit.address, defs, type,
                                                       registers::ScanConfirmTime(link, o.marginMs));
-            devices.push_back({hit.address,
-                               std::string(util::Trimmed(registers::valueText(
-                                   registers::Version, id.firmware.value_or(hit.reply.value)))),
-                               id.deviceType ? registers::FilesOf(id.deviceType).name : "unknown"});
+            const auto shown = registers::ShownFirmware(id, hit, type);
+            devices.push_back(
+                {hit.address,
+                 shown ? std::string(util::Trimmed(registers::valueText(registers::Version, *shown)))
+                          : std::string("unknown"),
+                 id.deviceType ? registers::FilesOf(id.deviceType).name : "unknown"});
         }
     });
 

@@ -135,13 +135,18 @@ void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
     for (const auto& hit : outcome.found) {
         const auto id = registers::IdentifyDevice(
             port.link, hit.address, defs, type, registers::ScanConfirmTime(port.link, a.marginMs));
-        const std::string version = VersionText(id.firmware.value_or(hit.reply.value));
+        const auto firmwareValue = registers::ShownFirmware(id, hit, type);
+        const std::string version = firmwareValue ? VersionText(*firmwareValue) : "unknown";
         const std::string typeName =
             id.deviceType ? registers::FilesOf(id.deviceType).name : "unknown";
         s.flushSendEcho();
         if (ctx.json) {
             util::JsonObject j;
-            j.integer("address", hit.address).text("firmware", version);
+            j.integer("address", hit.address);
+            if (firmwareValue)
+                j.text("firmware", version);
+            else
+                j.null("firmware");
             if (id.deviceType)
                 j.text("type", typeName);
             else

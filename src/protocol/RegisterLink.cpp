@@ -49,6 +49,17 @@ std::size_t RegisterLink::settle(std::chrono::microseconds quiet) {
     return n;
 }
 
+bool RegisterLink::quietFor(std::chrono::microseconds t) {
+    const auto ms = static_cast<std::uint32_t>(
+        std::max<std::int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(t).count()));
+    const int b = port_.ReadByteWithin(ms);
+    if (b < 0) return true;
+    echo(b);
+    discardInput();
+    unanswered_ = true;
+    return false;
+}
+
 int RegisterLink::nextByte(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     const int b =

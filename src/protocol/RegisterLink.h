@@ -45,6 +45,9 @@ class RegisterLink {
     // still be on its way and must not be taken for the answer to a later request.
     std::size_t settle(std::chrono::microseconds quiet);
     static constexpr int kSettleRounds = 10;
+    // True when no byte comes within t. Bytes that do come are thrown away, and the next
+    // settle() waits for a quiet line: a reply followed by more means one of them was late.
+    bool quietFor(std::chrono::microseconds t);
 
     // Sends the read request for the register to the address and waits, at most timeout from
     // the moment the request has been handed to the port, for the start of its reply; a reply

@@ -79,7 +79,14 @@ ScanOutcome ScanBus(protocol::RegisterLink& link, const ScanOptions& options) {
         auto it = asked2.find(a);
         if (it != asked2.end()) return it->second;
         link.settle(confirmTime);
-        return asked2[a] = link.read(a, options.registerNumber, confirmTime);
+        auto reply = link.read(a, options.registerNumber, confirmTime);
+        // Another reply right behind it: one of the two was late from an earlier question,
+        // and which one is a's cannot be told.
+        if (reply && !link.quietFor(wait)) {
+            reply.reset();
+            ++outcome.lateReplies;
+        }
+        return asked2[a] = reply;
     };
     std::set<int> candidates = hits;
     candidates.insert(suspects.begin(), suspects.end());
@@ -93,6 +100,13 @@ ScanOutcome ScanBus(protocol::RegisterLink& link, const ScanOptions& options) {
     for (const auto& [a, reply] : asked2)
         if (reply) outcome.found.push_back({a, *reply});
     return outcome;
+}
+
+std::optional<std::uint32_t> ShownFirmware(const DeviceIdentity& id, const ScanHit& hit,
+                                          int scannedType) {
+    if (id.firmware) return id.firmware;
+    if (id.deviceType == 0 || id.deviceType == scannedType) return hit.reply.value;
+    return std::nullopt;
 }
 
 DeviceIdentity IdentifyDevice(protocol::RegisterLink& link, int address,

@@ -69,4 +69,11 @@ DeviceIdentity IdentifyDevice(protocol::RegisterLink& link, int address,
                               const std::array<const Definitions*, 4>& definitions,
                               int preferredType, std::chrono::microseconds timeout);
 
+// The firmware to show for a device found: its own type's FIRMWARE register where that
+// answered; the register the scan read where the device is of the type scanned for, or of no
+// type that could be told (what the scan asked for is then all there is); nothing where it is
+// of another type whose FIRMWARE did not answer (the scan's register is not its firmware).
+std::optional<std::uint32_t> ShownFirmware(const DeviceIdentity& id, const ScanHit& hit,
+                                          int scannedType);
+
 }  // namespace vindelor::registers

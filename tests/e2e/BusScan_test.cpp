@@ -101,6 +101,33 @@ TEST_F(BusScan, AReplyLaterThanTheSecondQuestionsTimeIsNotTakenForAnAddressBefor
         << ::testing::PrintToString(found);
 }
 
+TEST_F(BusScan, AnAnswerWithAnotherRightBehindItIsNotTakenForEither) {
+    // Two devices at one address, the second a little slower: every question about 5 gets
+    // two different answers, one after the other, and neither can be told to be its own.
+    addMotor(5)->setValue(kFirmware, 0x1111);
+    addMotor(5, VX20_95, 3)->setValue(kFirmware, 0x2222);
+    open();
+    const auto outcome = scan(0, 8);
+    EXPECT_TRUE(Addresses(outcome).empty());
+    EXPECT_GE(outcome.lateReplies, 1);
+}
+
+TEST(ScanFirmware, IsTheDevicesOwnOrTheScannedRegisterOnlyWhereThatIsItsFirmware) {
+    registers::ScanHit hit;
+    hit.reply.value = 0x1234;
+    struct Case {
+        registers::DeviceIdentity id;
+        std::optional<std::uint32_t> shown;
+    };
+    for (const auto& [id, shown] : std::vector<Case>{
+             {{KT42, 0x0105u}, 0x0105u},     // its own FIRMWARE answered
+             {{VX20_95, {}}, 0x1234u},       // the scanned type: the scan read its firmware
+             {{0, {}}, 0x1234u},             // no type told: what the scan read is all there is
+             {{KT42, {}}, std::nullopt}}) {  // another type: the scanned register is not firmware
+        EXPECT_EQ(registers::ShownFirmware(id, hit, VX20_95), shown) << id.deviceType;
+    }
+}
+
 TEST_F(BusScan, AGarbledReplyIsAskedAgain) {
     addMotor(6);
     open();
