@@ -195,12 +195,16 @@ class Scan(Operation):
         return ["scan", "--from", "0", "--to", "10"]
 
     def verify(self, ctx, seed, out):
-        # A device whose type the scan could not tell is listed as "unknown", with the firmware
-        # register of the type asked for: true as long as the device is there.
-        truth = set(ctx.truth["scan"].splitlines())
-        present = {line.split("\t")[0] for line in truth}
-        wrong = [line for line in out.splitlines() if line not in truth and not (
-            line.endswith("\tunknown") and line.split("\t")[0] in present)]
+        # A line is address, firmware and type. What the scan could not tell it says is
+        # "unknown" (a device of no known type shows the register the scan asked for).
+        truth = {line.split("\t")[0]: line.split("\t") for line in ctx.truth["scan"].splitlines()}
+        wrong = []
+        for line in out.splitlines():
+            address, firmware, kind = (line.split("\t") + ["", ""])[:3]
+            real = truth.get(address)
+            if not real or kind not in (real[2], "unknown") or (
+                    kind != "unknown" and firmware not in (real[1], "unknown")):
+                wrong.append(line)
         if wrong:
             return "listed what is not on the line: %r" % wrong
         return None

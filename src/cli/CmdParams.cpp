@@ -173,6 +173,8 @@ void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
                "--timeout-ms is found at once with a larger one."
             << std::endl;
     if (outcome.cancelled) std::cerr << "Scan interrupted at the user's request" << std::endl;
+    if (outcome.found.empty())
+        std::cerr << "No device answered at addresses " << a.from << " to " << a.to << std::endl;
     ctx.status = outcome.found.empty() ? kExitDevice : kExitOk;
 }
 
