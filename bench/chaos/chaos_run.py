@@ -27,6 +27,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
@@ -45,17 +46,42 @@ SANITIZER_MARKS = ("AddressSanitizer", "runtime error:", "LeakSanitizer", "Threa
 
 
 class Sim:
-    """One simulator process; its device path is the first line it prints."""
+    """One simulator process. It prints its device path, and a new one each time the faults
+    have pulled the adapter out and put it back."""
 
     def __init__(self, build, args, cwd):
         self.proc = subprocess.Popen([os.path.join(build, "sim", "vindelor-sim")] + args, cwd=cwd,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.path = self.proc.stdout.readline().strip()
-        if not self.path:
+        self.started = time.monotonic()
+        self.paths = []
+        self.changed = threading.Condition()
+        threading.Thread(target=self._read, daemon=True).start()
+        if not self.wait_path(1, 10):
             raise RuntimeError("the simulator did not start: " + " ".join(args))
 
-    def faults_off(self):
+    def _read(self):
+        for line in self.proc.stdout:
+            if line.startswith("/dev/"):
+                with self.changed:
+                    self.paths.append(line.strip())
+                    self.changed.notify_all()
+
+    def wait_path(self, count, seconds):
+        with self.changed:
+            return self.changed.wait_for(lambda: len(self.paths) >= count, seconds)
+
+    @property
+    def path(self):
+        with self.changed:
+            return self.paths[-1]
+
+    def faults_off(self, unplug_seconds=0):
         self.proc.send_signal(signal.SIGUSR1)
+        if unplug_seconds:
+            # The adapter comes back a second after it was pulled, on a new path.
+            left = self.started + unplug_seconds - time.monotonic()
+            if left > -0.5:
+                self.wait_path(len(self.paths) + 1, left + 3)
         time.sleep(0.05)
 
     def close(self):
@@ -274,9 +300,11 @@ def run_one(build, defs, truth, op, fault, seed, verbose):
     op.prepare(work, seed)
     sim_args = op.sim_args or ["--address", ADDRESS]
     faults = FAULTS[fault]
+    unplug = 0
     if fault == "unplug":
         # Anywhere from the start of a short command to the middle of a long one.
-        faults = "unplug=%.3f" % (0.005 * (seed % 40 + 1))
+        unplug = 0.005 * (seed % 40 + 1)
+        faults = "unplug=%.3f" % unplug
     sim_args = sim_args + ["--faults", faults, "--seed", str(seed)]
     sim = Sim(build, sim_args, work)
     ctx = Context(build, work, sim)
@@ -289,7 +317,7 @@ def run_one(build, defs, truth, op, fault, seed, verbose):
         elif crashed or status < 0:
             verdict, why = "crash", err.strip()[-300:]
         else:
-            sim.faults_off()
+            sim.faults_off(unplug)
             if status == 0:
                 wrong = op.verify(ctx, seed, out)
                 verdict, why = ("false", wrong) if wrong else ("success", "")

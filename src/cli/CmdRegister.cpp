@@ -277,9 +277,13 @@ void WriteCommand(CommandContext& ctx, const RegisterArgs& a, bool group) {
         if (group) return;
         regs.pause(kReadBackDelayMs);
         regs.list.RequestRegister(entry);
-        if (!regs.awaitValue(regs.list.defs.registerTable[static_cast<std::size_t>(entry)].number))
-            throw NoAnswer("when reading " + a.reg + " back");
+        const auto& def = regs.list.defs.registerTable[static_cast<std::size_t>(entry)];
+        if (!regs.awaitValue(def.number)) throw NoAnswer("when reading " + a.reg + " back");
         std::cout << regs.list.lines[static_cast<std::size_t>(entry)] << std::endl;
+        // The write has no answer of its own: only the value read back tells that it arrived.
+        const auto written = registers::parseValue(def.type, a.value);
+        if (written && Masked(regs.lastValue, def.words) != Masked(static_cast<std::uint32_t>(*written), def.words))
+            throw CommandError {kExitDevice, a.reg + " reads back otherwise than written: the write did not take"};
         return;
     }
 

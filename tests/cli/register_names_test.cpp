@@ -49,6 +49,16 @@ TEST_F(CliWithDefinitions, ReadAndWriteGoByNameAndType) {
     EXPECT_NE(r.out.find("GEAR"), std::string::npos);
 }
 
+TEST_F(CliWithDefinitions, AWriteThatDidNotTakeIsStatusOne) {
+    // A write has no answer: the value read back is what tells that it arrived.
+    device->setLive(16, [](auto) { return 0x1800u; });  // KP stays 1.5 whatever is written
+    CliRun r = run("write KP 2.5");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, " 16:KP                        1.5000000  Fixed4 \n");
+    EXPECT_NE(r.err.find("KP reads back otherwise than written"), std::string::npos) << r.err;
+    EXPECT_EQ(run("write KP 1.5").status, 0) << "the value it holds";
+}
+
 TEST_F(CliWithDefinitions, BadValuesAndUnknownNamesAreUsageErrors) {
     CliRun r = run("write KP abc");
     EXPECT_EQ(r.status, 2);
