@@ -58,7 +58,7 @@ void BM_ScopeSampleRate(benchmark::State& state) {
             }
             auto m = sink.take(protocol::MsgSampleRow, loop.untilDue(Clock::now()));
             if (!m) continue;
-            loop.replied();
+            loop.replied(Clock::now());
             rec.addRow(std::chrono::duration<double>(Clock::now() - start).count(), m->payload);
             break;
         }
