@@ -46,7 +46,8 @@ QString Unround(const ScopeTicks& t) {
         const QString& label = t.labels[i];
         const double k = t.values[static_cast<std::size_t>(i)] / t.step;
         if (std::abs(k - std::round(k)) > 1e-6) return QStringLiteral("tick %1").arg(label);
-        if (label.contains(QLatin1Char('e')) || label == QStringLiteral("-0") || label.startsWith(QStringLiteral("-0.")) && label.toDouble() == 0)
+        if (label.contains(QLatin1Char('e')) || label == QStringLiteral("-0") ||
+            (label.startsWith(QStringLiteral("-0.")) && label.toDouble() == 0))
             return QStringLiteral("label %1").arg(label);
         const qsizetype point = label.indexOf(QLatin1Char('.'));
         if ((point < 0 ? 0 : label.size() - point - 1) != decimals) return QStringLiteral("decimals of %1").arg(label);
