@@ -65,12 +65,15 @@ ScopePlot::ScopePlot() {
         own->setLinePenColor(s->color());
         ownAxes_[static_cast<std::size_t>(c)] = own;
     }
-    zeroMark_ = AddMark(chart, axisX_, shared_, QPen(QColor(kMarkGrey, kMarkGrey, kMarkGrey), 1, Qt::DashLine));
-    levelMark_ = AddMark(chart, axisX_, shared_, QPen(QColor(kMarkGrey, kMarkGrey, kMarkGrey), 1, Qt::DashLine));
+    zeroMark_ = AddMark(chart, axisX_, shared_,
+                        QPen(QColor(kMarkGrey, kMarkGrey, kMarkGrey), 1, Qt::DashLine));
+    levelMark_ = AddMark(chart, axisX_, shared_,
+                         QPen(QColor(kMarkGrey, kMarkGrey, kMarkGrey), 1, Qt::DashLine));
     const QColor cursorColours[] = {QColor(Qt::black), QColor(Qt::darkMagenta)};
     for (std::size_t i = 0; i < cursorMarks_.size(); ++i) {
         cursorMarks_[i] = AddMark(chart, axisX_, shared_, QPen(cursorColours[i], 1, Qt::SolidLine));
-        cursorNames_[i] = new QGraphicsSimpleTextItem(i == 0 ? QStringLiteral("A") : QStringLiteral("B"), chart);
+        cursorNames_[i] =
+            new QGraphicsSimpleTextItem(i == 0 ? QStringLiteral("A") : QStringLiteral("B"), chart);
         cursorNames_[i]->setBrush(cursorColours[i]);
         cursorNames_[i]->setZValue(chart->zValue() + 1);
         cursorNames_[i]->hide();
@@ -142,7 +145,8 @@ void ScopePlot::plot(const ScopeRows& rows, double from, double to, bool fitY) {
         if (shown_[ci]) {
             if (n <= 2 * static_cast<std::size_t>(columns)) {
                 points.reserve(static_cast<qsizetype>(n));
-                for (std::size_t i = first; i < end; ++i) points.append(QPointF(rows[i].seconds, rows[i].values[ci]));
+                for (std::size_t i = first; i < end; ++i)
+                    points.append(QPointF(rows[i].seconds, rows[i].values[ci]));
             } else {
                 // Each pixel column gets the lowest and the highest value of its rows, in the
                 // order they came, so peaks survive the thinning.
@@ -173,7 +177,8 @@ void ScopePlot::plot(const ScopeRows& rows, double from, double to, bool fitY) {
     }
 
     ApplyTicks(axisX_, TicksWithin(from, to, std::max(1, columns / kPixelsPerTimeTick)));
-    const int divisions = std::clamp(static_cast<int>(area.height()) / kPixelsPerDivision, kMinDivisions, kMaxDivisions);
+    const int divisions = std::clamp(static_cast<int>(area.height()) / kPixelsPerDivision,
+                                     kMinDivisions, kMaxDivisions);
     auto fit = [&](QCategoryAxis* axis, double low, double high) {
         if (!fitY) {
             ApplyTicks(axis, TicksWithin(axis->min(), axis->max(), divisions));
@@ -236,7 +241,8 @@ void ScopePlot::placeMarks() {
         const bool shown = !cursorMarks_[i]->points().isEmpty();
         cursorNames_[i]->setVisible(shown);
         if (shown) {
-            const QPointF top = chart()->mapToPosition(QPointF(*cursors_[i], yMax), cursorMarks_[i]);
+            const QPointF top =
+                chart()->mapToPosition(QPointF(*cursors_[i], yMax), cursorMarks_[i]);
             cursorNames_[i]->setPos(top.x() + kNameOffset, top.y());
         }
     }

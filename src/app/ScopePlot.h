@@ -22,7 +22,7 @@ namespace vindelor::app {
 // trigger (time 0 and the level) and two cursors are drawn as marks over the channels.
 class ScopePlot : public QChartView {
     Q_OBJECT
-public:
+  public:
     static constexpr int kPixelsPerTimeTick = 70;
     static constexpr int kPixelsPerDivision = 40;
     static constexpr int kMinDivisions = 4;
@@ -51,26 +51,26 @@ public:
     double timeAt(QPointF viewportPoint) const;
     double columnOf(double seconds) const;
 
-signals:
+  signals:
     // The time range changed by a zoom of the user (not by plot()).
     void zoomedTo(double from, double to);
 
-private:
+  private:
     void placeMarks();
 
-    std::array<QLineSeries*, registers::kScopeChannels> series_ {};
-    std::array<bool, registers::kScopeChannels> shown_ {};
-    std::array<bool, registers::kScopeChannels> own_ {};
+    std::array<QLineSeries*, registers::kScopeChannels> series_{};
+    std::array<bool, registers::kScopeChannels> shown_{};
+    std::array<bool, registers::kScopeChannels> own_{};
     QCategoryAxis* axisX_;
     QCategoryAxis* shared_;
-    std::array<QCategoryAxis*, registers::kScopeChannels> ownAxes_ {};
+    std::array<QCategoryAxis*, registers::kScopeChannels> ownAxes_{};
     QLineSeries* zeroMark_;   // time 0 of a triggered capture
     QLineSeries* levelMark_;  // the trigger level
-    std::array<QLineSeries*, 2> cursorMarks_ {};
-    std::array<QGraphicsSimpleTextItem*, 2> cursorNames_ {};
+    std::array<QLineSeries*, 2> cursorMarks_{};
+    std::array<QGraphicsSimpleTextItem*, 2> cursorNames_{};
     std::optional<int> triggerChannel_;
     double level_ = 0;
-    std::array<std::optional<double>, 2> cursors_ {};
+    std::array<std::optional<double>, 2> cursors_{};
     bool plotting_ = false;
 };
 

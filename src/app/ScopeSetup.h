@@ -20,8 +20,8 @@ struct ScopeSetup {
     int mode = Off;
     // The trigger's channel, level, edge and pre-trigger time; the time after it is what the
     // window leaves.
-    registers::TriggerSetup trigger {};
-    std::array<bool, registers::kScopeChannels> ownAxis {};
+    registers::TriggerSetup trigger{};
+    std::array<bool, registers::kScopeChannels> ownAxis{};
 
     bool operator==(const ScopeSetup&) const = default;
 };

@@ -35,14 +35,16 @@ namespace vindelor::app {
 
 namespace {
 
-constexpr std::array<int, 12> kWindowMs = {100, 200, 500, 1000, 2000, 5000, 10000, 30000, 60000, 120000, 300000, 600000};
+constexpr std::array<int, 12> kWindowMs = {100,   200,   500,   1000,   2000,   5000,
+                                           10000, 30000, 60000, 120000, 300000, 600000};
 constexpr double kMsPerSecond = 1000;
 constexpr int kMsPerMinute = 60000;
 constexpr int kPreDecimals = 3;
 constexpr int kPreStepsPerWindow = 10;
 constexpr int kReadoutPointSize = 9;
 constexpr int kReadoutColumn = 11;
-constexpr std::array<double, 2> kCursorStart = {0.25, 0.75};  // where the cursors first stand, across the plot
+constexpr std::array<double, 2> kCursorStart = {
+    0.25, 0.75};  // where the cursors first stand, across the plot
 
 QString WindowText(int ms) {
     if (ms < kMsPerSecond) return QStringLiteral("%1 ms").arg(ms);
@@ -50,7 +52,9 @@ QString WindowText(int ms) {
     return QStringLiteral("%1 min").arg(ms / kMsPerMinute);
 }
 
-QString Number(double v) { return QString::fromStdString(registers::ScopeNumber(v)); }
+QString Number(double v) {
+    return QString::fromStdString(registers::ScopeNumber(v));
+}
 
 }  // namespace
 
@@ -65,7 +69,7 @@ ScopeTab::ScopeTab(TfrmMain& window) : window_(window) {
     connect(&timeout_, &QTimer::timeout, this, [this] { sendNext(); });
     refresh_.setInterval(kRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, [this] { refreshPlot(); });
-    applySetup(ScopeSetup {});
+    applySetup(ScopeSetup{});
 }
 
 ScopeTab::~ScopeTab() {
@@ -87,25 +91,31 @@ void ScopeTab::buildControls() {
     btnScopeImage = new QPushButton(QStringLiteral("Save image"));
     lblScopeRate = new QLabel(QStringLiteral("Rate: -"));
     cbScopeTrigger = new QComboBox;
-    for (const char* m : {"Free run", "Auto", "Normal", "Single"}) cbScopeTrigger->addItem(QString::fromLatin1(m));
-    cbScopeTrigger->setToolTip(QStringLiteral("Free run: no trigger, every row kept. Auto: scrolls while no trigger comes. "
-                                              "Normal: waits for the trigger, shows the last capture. Single: stops after one."));
+    for (const char* m : {"Free run", "Auto", "Normal", "Single"})
+        cbScopeTrigger->addItem(QString::fromLatin1(m));
+    cbScopeTrigger->setToolTip(QStringLiteral(
+        "Free run: no trigger, every row kept. Auto: scrolls while no trigger comes. "
+        "Normal: waits for the trigger, shows the last capture. Single: stops after one."));
     cbScopeTriggerChannel = new QComboBox;
-    for (int c = 0; c < registers::kScopeChannels; ++c) cbScopeTriggerChannel->addItem(QString::number(c + 1));
+    for (int c = 0; c < registers::kScopeChannels; ++c)
+        cbScopeTriggerChannel->addItem(QString::number(c + 1));
     cbScopeTriggerEdge = new QComboBox;
     cbScopeTriggerEdge->addItem(QStringLiteral("rising \u2191"));
     cbScopeTriggerEdge->addItem(QStringLiteral("falling \u2193"));
     edScopeTriggerLevel = new QLineEdit;
-    edScopeTriggerLevel->setMaximumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * kReadoutColumn);
+    edScopeTriggerLevel->setMaximumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) *
+                                         kReadoutColumn);
     sbScopePre = new QDoubleSpinBox;
-    sbScopePre->setLocale(QLocale::c());  // as every number of the tool, whatever the desktop's language
+    sbScopePre->setLocale(
+        QLocale::c());  // as every number of the tool, whatever the desktop's language
     sbScopePre->setDecimals(kPreDecimals);
     sbScopePre->setSuffix(QStringLiteral(" s"));
     sbScopePre->setToolTip(QStringLiteral("Time shown before the trigger"));
     lblScopeTrigger = new QLabel;
     cbScopeCursors = new QCheckBox(QStringLiteral("Cursors"));
-    cbScopeCursors->setToolTip(QStringLiteral("Two cursors on a stopped or triggered plot: drag them; a double click "
-                                              "brings the nearer one"));
+    cbScopeCursors->setToolTip(
+        QStringLiteral("Two cursors on a stopped or triggered plot: drag them; a double click "
+                       "brings the nearer one"));
     btnScopeAxes = new QToolButton;
     btnScopeAxes->setText(QStringLiteral("Axes"));
     btnScopeAxes->setToolTip(QStringLiteral("Channels drawn on an axis of their own"));
@@ -198,17 +208,20 @@ void ScopeTab::buildControls() {
         updateCursors();
     });
     for (int c = 0; c < registers::kScopeChannels; ++c)
-        connect(actScopeOwnAxis[static_cast<std::size_t>(c)], &QAction::toggled, this, [this, c](bool own) {
-            chScope->setOwnAxis(c, own);
-            refreshPlot();
-        });
+        connect(actScopeOwnAxis[static_cast<std::size_t>(c)], &QAction::toggled, this,
+                [this, c](bool own) {
+                    chScope->setOwnAxis(c, own);
+                    refreshPlot();
+                });
     connect(btnScopeExport, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QStringLiteral("scope.csv"),
-                                                          QStringLiteral("CSV files (*.csv);;All files (*)"));
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Export CSV"), QStringLiteral("scope.csv"),
+            QStringLiteral("CSV files (*.csv);;All files (*)"));
         if (!path.isEmpty()) exportCsv(path);
     });
     connect(btnScopeImage, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save image"), QStringLiteral("scope.png"),
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save image"),
+                                                          QStringLiteral("scope.png"),
                                                           QStringLiteral("PNG images (*.png)"));
         if (!path.isEmpty()) saveImage(path);
     });
@@ -222,9 +235,15 @@ void ScopeTab::buildControls() {
     });
 }
 
-double ScopeTab::windowSeconds() const { return cbScopeWindow->currentData().toInt() / kMsPerSecond; }
-int ScopeTab::mode() const { return cbScopeTrigger->currentIndex(); }
-double ScopeTab::preSeconds() const { return std::min(sbScopePre->value(), windowSeconds()); }
+double ScopeTab::windowSeconds() const {
+    return cbScopeWindow->currentData().toInt() / kMsPerSecond;
+}
+int ScopeTab::mode() const {
+    return cbScopeTrigger->currentIndex();
+}
+double ScopeTab::preSeconds() const {
+    return std::min(sbScopePre->value(), windowSeconds());
+}
 
 ScopeSetup ScopeTab::setup() const {
     ScopeSetup s;
@@ -232,11 +251,13 @@ ScopeSetup ScopeTab::setup() const {
     s.mode = mode();
     s.trigger.channel = cbScopeTriggerChannel->currentIndex();
     s.trigger.level = level_;
-    s.trigger.edge = cbScopeTriggerEdge->currentIndex() == 0 ? registers::TriggerEdge::Rising : registers::TriggerEdge::Falling;
+    s.trigger.edge = cbScopeTriggerEdge->currentIndex() == 0 ? registers::TriggerEdge::Rising
+                                                             : registers::TriggerEdge::Falling;
     s.trigger.preSeconds = preSeconds();
     s.trigger.postSeconds = windowSeconds() - s.trigger.preSeconds;
     for (int c = 0; c < registers::kScopeChannels; ++c)
-        s.ownAxis[static_cast<std::size_t>(c)] = actScopeOwnAxis[static_cast<std::size_t>(c)]->isChecked();
+        s.ownAxis[static_cast<std::size_t>(c)] =
+            actScopeOwnAxis[static_cast<std::size_t>(c)]->isChecked();
     return s;
 }
 
@@ -253,7 +274,8 @@ void ScopeTab::applySetup(const ScopeSetup& s) {
     sbScopePre->setSingleStep(windowSeconds() / kPreStepsPerWindow);
     sbScopePre->setValue(s.trigger.preSeconds);
     for (int c = 0; c < registers::kScopeChannels; ++c)
-        actScopeOwnAxis[static_cast<std::size_t>(c)]->setChecked(s.ownAxis[static_cast<std::size_t>(c)]);
+        actScopeOwnAxis[static_cast<std::size_t>(c)]->setChecked(
+            s.ownAxis[static_cast<std::size_t>(c)]);
     modeChanged();
 }
 
@@ -261,8 +283,9 @@ void ScopeTab::modeChanged() {
     const bool triggered = mode() != ScopeSetup::Off;
     // Normal and Single show captures only; Auto decides at each refresh.
     if (running() && trig_ && mode() != ScopeSetup::Auto) view_ = View::Capture;
-    for (QWidget* w : {static_cast<QWidget*>(cbScopeTriggerChannel), static_cast<QWidget*>(cbScopeTriggerEdge),
-                       static_cast<QWidget*>(edScopeTriggerLevel), static_cast<QWidget*>(sbScopePre)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(cbScopeTriggerChannel), static_cast<QWidget*>(cbScopeTriggerEdge),
+          static_cast<QWidget*>(edScopeTriggerLevel), static_cast<QWidget*>(sbScopePre)})
         w->setEnabled(triggered);
     if (running() && triggered != (trig_ != nullptr)) {
         // Between a free run and a triggered one the rows are kept differently: start afresh.
@@ -297,10 +320,11 @@ void ScopeTab::run() {
     window_.clearMemos();
     // The selectors are read first, as key S does with an empty table; their replies name
     // the channels before the first row comes in.
-    for (int k = 0; k < registers::kScopeChannels; ++k) list.RequestRegister(list.defs.findRegisterIndex(list.defs.sampleBase + k));
+    for (int k = 0; k < registers::kScopeChannels; ++k)
+        list.RequestRegister(list.defs.findRegisterIndex(list.defs.sampleBase + k));
     rec_.clear();
     startTrigger();
-    loop_ = registers::SampleLoop {};
+    loop_ = registers::SampleLoop{};
     lastReplyOut_ = false;
     busy_.reset(new PortBusy(window_, {btnScopeStop, cbScopeWindow},
                              [this] { QTimer::singleShot(0, this, [this] { stop(); }); }));
@@ -365,7 +389,8 @@ void ScopeTab::showChannelNames() {
         const QString name = FromCp1252(ch.name);
         chScope->setChannel(c, name, ch.type != registers::Dummy);
         cbScopeTriggerChannel->setItemText(c, name);
-        actScopeOwnAxis[static_cast<std::size_t>(c)]->setText(QStringLiteral("%1 on its own axis").arg(name));
+        actScopeOwnAxis[static_cast<std::size_t>(c)]->setText(
+            QStringLiteral("%1 on its own axis").arg(name));
     }
 }
 
@@ -388,14 +413,17 @@ bool ScopeTab::onSampleRow(std::span<const std::uint8_t> payload) {
         rec_.addRow(t, payload);
     } else {
         switch (trig_->add(rec_.makeRow(t, payload))) {
-            case registers::ScopeTrigger::Event::Triggered: view_ = View::Capture; break;
+            case registers::ScopeTrigger::Event::Triggered:
+                view_ = View::Capture;
+                break;
             case registers::ScopeTrigger::Event::Completed:
                 if (mode() == ScopeSetup::Single)
                     single = true;
                 else
                     trig_->rearm();
                 break;
-            case registers::ScopeTrigger::Event::None: break;
+            case registers::ScopeTrigger::Event::None:
+                break;
         }
     }
     if (late)
@@ -409,9 +437,12 @@ bool ScopeTab::onSampleRow(std::span<const std::uint8_t> payload) {
 
 ScopeRows ScopeTab::shownRows() const {
     switch (view_) {
-        case View::Recording: return ScopeRows(rec_.rows());
-        case View::History: return trig_ ? ScopeRows(trig_->history()) : ScopeRows();
-        case View::Capture: return trig_ ? ScopeRows(trig_->capture()) : ScopeRows();
+        case View::Recording:
+            return ScopeRows(rec_.rows());
+        case View::History:
+            return trig_ ? ScopeRows(trig_->history()) : ScopeRows();
+        case View::Capture:
+            return trig_ ? ScopeRows(trig_->capture()) : ScopeRows();
     }
     return {};
 }
@@ -421,9 +452,11 @@ void ScopeTab::refreshPlot() {
         // Auto shows a capture for a window's time after it is whole, then scrolls on until
         // the next trigger.
         const auto& history = trig_->history();
-        const bool recent = trig_->triggers() > 0 &&
-                            (trig_->state() == registers::ScopeTrigger::State::Capturing ||
-                             (!history.empty() && history.back().seconds - trig_->completedSeconds() <= windowSeconds()));
+        const bool recent =
+            trig_->triggers() > 0 &&
+            (trig_->state() == registers::ScopeTrigger::State::Capturing ||
+             (!history.empty() &&
+              history.back().seconds - trig_->completedSeconds() <= windowSeconds()));
         view_ = recent ? View::Capture : View::History;
     }
     const ScopeRows rows = shownRows();
@@ -447,7 +480,8 @@ void ScopeTab::refreshPlot() {
 }
 
 void ScopeTab::showRate() {
-    lblScopeRate->setText(QStringLiteral("Rate: %1 rows/s").arg(QString::number(loop_.rate(), 'f', 1)));
+    lblScopeRate->setText(
+        QStringLiteral("Rate: %1 rows/s").arg(QString::number(loop_.rate(), 'f', 1)));
 }
 
 void ScopeTab::showTriggerState() {
@@ -455,24 +489,34 @@ void ScopeTab::showTriggerState() {
     if (!trig_ || (!running() && mode() == ScopeSetup::Off)) {
         text = running() ? QStringLiteral("Free running") : QString();
     } else if (!running()) {
-        text = trig_->triggers() > 0 ? QStringLiteral("Stopped: the capture of %1 s").arg(QString::number(trig_->triggerSeconds(), 'f', 3))
+        text = trig_->triggers() > 0 ? QStringLiteral("Stopped: the capture of %1 s")
+                                           .arg(QString::number(trig_->triggerSeconds(), 'f', 3))
                                      : QStringLiteral("Stopped: no trigger came");
     } else {
         using State = registers::ScopeTrigger::State;
         switch (trig_->state()) {
-            case State::Filling: text = QStringLiteral("Taking the pre-trigger time"); break;
-            case State::Armed:
-                text = view_ == View::History ? QStringLiteral("No trigger: scrolling") : QStringLiteral("Waiting for the trigger");
+            case State::Filling:
+                text = QStringLiteral("Taking the pre-trigger time");
                 break;
-            case State::Capturing: text = QStringLiteral("Triggered"); break;
-            case State::Done: text = QStringLiteral("Captured"); break;
+            case State::Armed:
+                text = view_ == View::History ? QStringLiteral("No trigger: scrolling")
+                                              : QStringLiteral("Waiting for the trigger");
+                break;
+            case State::Capturing:
+                text = QStringLiteral("Triggered");
+                break;
+            case State::Done:
+                text = QStringLiteral("Captured");
+                break;
         }
         if (trig_->triggers() > 0) text += QStringLiteral(" (%1 so far)").arg(trig_->triggers());
     }
     lblScopeTrigger->setText(text);
 }
 
-int ScopeTab::plottedPoints(int channel) const { return chScope->plottedPoints(channel); }
+int ScopeTab::plottedPoints(int channel) const {
+    return chScope->plottedPoints(channel);
+}
 
 QString ScopeTab::readoutAt(double seconds) const {
     const ScopeRows rows = shownRows();
@@ -482,12 +526,15 @@ QString ScopeTab::readoutAt(double seconds) const {
     for (int c = 0; c < registers::kScopeChannels; ++c) {
         const auto ci = static_cast<std::size_t>(c);
         if (rec_.channels[ci].type == registers::Dummy) continue;
-        text += QStringLiteral("    %1 %2").arg(FromCp1252(rec_.channels[ci].name), Number(row.values[ci]));
+        text += QStringLiteral("    %1 %2")
+                    .arg(FromCp1252(rec_.channels[ci].name), Number(row.values[ci]));
     }
     return text;
 }
 
-bool ScopeTab::cursorsAvailable() const { return !shownRows().empty() && (!running() || view_ == View::Capture); }
+bool ScopeTab::cursorsAvailable() const {
+    return !shownRows().empty() && (!running() || view_ == View::Capture);
+}
 
 void ScopeTab::setCursor(int which, double seconds) {
     const ScopeRows rows = shownRows();
@@ -503,13 +550,15 @@ void ScopeTab::placeCursors(bool outOfSightToo) {
     const double to = chScope->timeAxis()->max();
     for (std::size_t i = 0; i < cursors_.size(); ++i) {
         auto& t = cursors_[i];
-        if (!t || (outOfSightToo && (*t < from || *t > to))) t = rows[rows.nearest(from + (to - from) * kCursorStart[i])].seconds;
+        if (!t || (outOfSightToo && (*t < from || *t > to)))
+            t = rows[rows.nearest(from + (to - from) * kCursorStart[i])].seconds;
     }
 }
 
 void ScopeTab::updateCursors() {
     if (cbScopeCursors->isChecked() && cursorsAvailable()) placeCursors(false);
-    const bool shown = cbScopeCursors->isChecked() && cursorsAvailable() && cursors_[0] && cursors_[1];
+    const bool shown =
+        cbScopeCursors->isChecked() && cursorsAvailable() && cursors_[0] && cursors_[1];
     cbScopeCursors->setEnabled(cursorsAvailable() || cbScopeCursors->isChecked());
     chScope->setCursors(shown ? cursors_[0] : std::nullopt, shown ? cursors_[1] : std::nullopt);
     lblScopeReadout->setVisible(shown);
@@ -521,10 +570,15 @@ QString ScopeTab::cursorReadout() const {
     const ScopeRows rows = shownRows();
     const auto& a = rows[rows.nearest(*cursors_[0])];
     const auto& b = rows[rows.nearest(*cursors_[1])];
-    auto cell = [](const QString& s) { return s.rightJustified(kReadoutColumn); };
-    QString lines[4] = {QStringLiteral("  ") + cell(QStringLiteral("t/s")), QStringLiteral("A ") + cell(QString::number(a.seconds, 'f', 6)),
-                        QStringLiteral("B ") + cell(QString::number(b.seconds, 'f', 6)),
-                        QStringLiteral("\u0394 ") + cell(QString::number(b.seconds - a.seconds, 'f', 6))};
+    // A blank before every cell keeps a long number apart from its neighbour.
+    auto cell = [](const QString& s) {
+        return QLatin1Char(' ') + s.rightJustified(kReadoutColumn);
+    };
+    QString lines[4] = {
+        QStringLiteral("  ") + cell(QStringLiteral("t/s")),
+        QStringLiteral("A ") + cell(QString::number(a.seconds, 'f', 6)),
+        QStringLiteral("B ") + cell(QString::number(b.seconds, 'f', 6)),
+        QStringLiteral("\u0394 ") + cell(QString::number(b.seconds - a.seconds, 'f', 6))};
     for (int c = 0; c < registers::kScopeChannels; ++c) {
         const auto ci = static_cast<std::size_t>(c);
         if (rec_.channels[ci].type == registers::Dummy) continue;
@@ -533,7 +587,8 @@ QString ScopeTab::cursorReadout() const {
         lines[2] += cell(Number(b.values[ci]));
         lines[3] += cell(Number(b.values[ci] - a.values[ci]));
     }
-    return lines[0] + QLatin1Char('\n') + lines[1] + QLatin1Char('\n') + lines[2] + QLatin1Char('\n') + lines[3];
+    return lines[0] + QLatin1Char('\n') + lines[1] + QLatin1Char('\n') + lines[2] +
+           QLatin1Char('\n') + lines[3];
 }
 
 int ScopeTab::cursorNear(double column) const {
@@ -592,7 +647,8 @@ bool ScopeTab::eventFilter(QObject* watched, QEvent* e) {
             setCursor(which, t);
             return true;
         }
-        default: break;
+        default:
+            break;
     }
     return QWidget::eventFilter(watched, e);
 }
@@ -601,7 +657,8 @@ bool ScopeTab::exportCsv(const QString& path) {
     std::ostringstream csv;
     rec_.writeCsvHeader(csv);
     const ScopeRows rows = shownRows();
-    for (std::size_t i = 0; i < rows.size(); ++i) registers::ScopeRecording::writeCsvRow(csv, rows[i]);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        registers::ScopeRecording::writeCsvRow(csv, rows[i]);
     const std::string error = util::WriteFileSafely(path.toStdString(), csv.str());
     if (error.empty()) return true;
     window_.notifier().warning("Error", error);
@@ -610,8 +667,10 @@ bool ScopeTab::exportCsv(const QString& path) {
 
 bool ScopeTab::saveImage(const QString& path) {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && chScope->grab().save(&file, "PNG") && file.commit()) return true;
-    window_.notifier().warning("Error", "Cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+    if (file.open(QIODevice::WriteOnly) && chScope->grab().save(&file, "PNG") && file.commit())
+        return true;
+    window_.notifier().warning(
+        "Error", "Cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
     return false;
 }
 

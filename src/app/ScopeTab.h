@@ -46,7 +46,7 @@ class TfrmMain;
 // each and their differences.
 class ScopeTab : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kRefreshMs = 100;  // plot updates while running
     static constexpr int kGrabPixels = 6;   // how near a cursor a press takes it
 
@@ -92,7 +92,9 @@ public:
     bool cursorsAvailable() const;
     // Puts cursor 0 (A) or 1 (B) on the row nearest the time.
     void setCursor(int which, double seconds);
-    std::optional<double> cursorTime(int which) const { return cursors_[static_cast<std::size_t>(which)]; }
+    std::optional<double> cursorTime(int which) const {
+        return cursors_[static_cast<std::size_t>(which)];
+    }
 
     QPushButton* btnScopeRun;
     QPushButton* btnScopeStop;
@@ -108,16 +110,16 @@ public:
     QLabel* lblScopeTrigger;  // what the trigger does now
     QCheckBox* cbScopeCursors;
     QToolButton* btnScopeAxes;
-    std::array<QAction*, registers::kScopeChannels> actScopeOwnAxis {};
+    std::array<QAction*, registers::kScopeChannels> actScopeOwnAxis{};
     QLabel* lblScopeCursor;   // the row under the mouse
     QLabel* lblScopeReadout;  // the cursors' read-out
     ScopePlot* chScope;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
     void showEvent(QShowEvent* e) override;
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     enum class View { Recording, History, Capture };
 
@@ -148,11 +150,11 @@ private:
     // After Stop, the reply to the last request still belongs to the run until its time-out.
     bool lastReplyOut_ = false;
     std::unique_ptr<PortBusy> busy_;
-    Clock::time_point start_ {};
+    Clock::time_point start_{};
     QTimer timeout_;
     QTimer refresh_;
     double level_ = 0;  // the last level typed that reads as a number
-    std::array<std::optional<double>, 2> cursors_ {};
+    std::array<std::optional<double>, 2> cursors_{};
     int dragging_ = -1;  // the cursor being dragged
 };
 

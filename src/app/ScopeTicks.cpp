@@ -26,16 +26,19 @@ struct Step {
     }
     Step next() const {
         switch (mantissa) {
-            case 1: return {2, exponent};
-            case 2: return {5, exponent};
-            default: return {1, exponent + 1};
+            case 1:
+                return {2, exponent};
+            case 2:
+                return {5, exponent};
+            default:
+                return {1, exponent + 1};
         }
     }
 };
 
 Step RoundStepFor(double raw) {
     if (!(raw > 0) || !std::isfinite(raw)) return {};
-    Step s {1, static_cast<int>(std::floor(std::log10(raw)))};
+    Step s{1, static_cast<int>(std::floor(std::log10(raw)))};
     while (s.value() < raw * (1 - kFuzz)) s = s.next();
     return s;
 }
@@ -56,7 +59,9 @@ ScopeTicks TicksOf(double min, double max, Step step) {
 
 }  // namespace
 
-double RoundStep(double raw) { return RoundStepFor(raw).value(); }
+double RoundStep(double raw) {
+    return RoundStepFor(raw).value();
+}
 
 QString TickLabel(double value, double step) {
     const int decimals = std::max(0, -static_cast<int>(std::floor(std::log10(step) + kFuzz)));
@@ -67,7 +72,18 @@ QString TickLabel(double value, double step) {
 ScopeTicks TicksWithin(double from, double to, int maxTicks) {
     if (!std::isfinite(from) || !std::isfinite(to)) from = 0, to = 1;
     if (!(to > from)) to = from + 1;
-    return TicksOf(from, to, RoundStepFor((to - from) / std::max(1, maxTicks)));
+    // The finest round step whose ticks fit: the step of range / maxTicks alone may leave a
+    // single tick in the range (123456 to 987654 in fours: only 500000), where one step finer
+    // has several. Counting from a few steps finer than needed finds it.
+    const long long most = std::max(1, maxTicks) + 1;
+    constexpr double kFinerStart = 3;
+    Step step = RoundStepFor((to - from) / (kFinerStart * static_cast<double>(most)));
+    auto count = [&](Step st) {
+        return static_cast<long long>(std::floor(to / st.value() + kFuzz)) -
+               static_cast<long long>(std::ceil(from / st.value() - kFuzz)) + 1;
+    };
+    while (count(step) > most) step = step.next();
+    return TicksOf(from, to, step);
 }
 
 ScopeTicks RangeAround(double lo, double hi, int divisions) {
@@ -103,7 +119,8 @@ void ApplyTicks(QCategoryAxis* axis, const ScopeTicks& ticks) {
     if (old == ticks.labels) return;
     for (const QString& label : old) axis->remove(label);
     axis->setStartValue(ticks.min);
-    for (std::size_t i = 0; i < ticks.values.size(); ++i) axis->append(ticks.labels[static_cast<qsizetype>(i)], ticks.values[i]);
+    for (std::size_t i = 0; i < ticks.values.size(); ++i)
+        axis->append(ticks.labels[static_cast<qsizetype>(i)], ticks.values[i]);
 }
 
 }  // namespace vindelor::app

@@ -13,7 +13,7 @@ namespace vindelor::app {
 // whole multiple of its step, labelled with just the decimals the step needs ("0.25" never
 // reads "0.2500001", zero never "-0").
 struct ScopeTicks {
-    double min = 0;   // the axis range
+    double min = 0;  // the axis range
     double max = 1;
     double step = 1;
     std::vector<double> values;  // the ticks within the range, rising
@@ -25,7 +25,8 @@ struct ScopeTicks {
 // The smallest step of 1, 2 or 5 times a power of ten that is not below raw (raw > 0).
 double RoundStep(double raw);
 
-// Ticks for a given range: the roundest step that puts at most maxTicks ticks in it.
+// Ticks for a given range: the finest round step that puts at most maxTicks + 1 ticks in it
+// (maxTicks steps).
 ScopeTicks TicksWithin(double from, double to, int maxTicks);
 
 // A range around the values lo to hi of exactly `divisions` round steps, its ends ticks too, so

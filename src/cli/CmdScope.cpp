@@ -25,8 +25,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kSelectorTimeoutMs = 1000;
 
-std::atomic<bool> g_stop {false};
-void OnStop(int) { g_stop = true; }
+std::atomic<bool> g_stop{false};
+void OnStop(int) {
+    g_stop = true;
+}
 
 struct ScopeArgs {
     double seconds = 10;
@@ -42,30 +44,37 @@ Clock::duration Seconds(double s) {
 }
 
 // Reads the four sample selectors; their values name the registers sampled into each channel.
-std::array<std::uint32_t, registers::kScopeChannels> ReadSelectors(Session& s, const registers::Definitions& defs) {
-    std::array<std::uint32_t, registers::kScopeChannels> selectors {};
+std::array<std::uint32_t, registers::kScopeChannels> ReadSelectors(
+    Session& s, const registers::Definitions& defs) {
+    std::array<std::uint32_t, registers::kScopeChannels> selectors{};
     for (int c = 0; c < registers::kScopeChannels; ++c) {
         const int reg = defs.sampleBase + c;
         s.sender().SendReadRequest(static_cast<std::uint8_t>(reg));
         auto v = s.awaitRegister(reg, kSelectorTimeoutMs);
-        if (!v) throw CommandError {kExitDevice, "No answer from the device to the read of sample selector " + std::to_string(reg)};
+        if (!v)
+            throw CommandError{
+                kExitDevice,
+                "No answer from the device to the read of sample selector " + std::to_string(reg)};
         selectors[static_cast<std::size_t>(c)] = *v;
     }
     return selectors;
 }
 
 // The trigger that --trigger names among the channels the selectors chose.
-registers::TriggerSetup TriggerFor(const ScopeArgs& a, const std::array<registers::ScopeChannel, registers::kScopeChannels>& channels) {
+registers::TriggerSetup TriggerFor(
+    const ScopeArgs& a,
+    const std::array<registers::ScopeChannel, registers::kScopeChannels>& channels) {
     std::string error;
     const auto text = registers::ParseTriggerText(a.trigger, error);
-    if (!text) throw CommandError {kExitUsage, "--trigger: " + error};
+    if (!text) throw CommandError{kExitUsage, "--trigger: " + error};
     const int channel = registers::FindScopeChannel(channels, text->channel);
     if (channel < 0 || channels[static_cast<std::size_t>(channel)].type == registers::Dummy) {
         std::string names;
         for (const auto& ch : channels)
             if (ch.type != registers::Dummy) names += (names.empty() ? "" : ", ") + ch.name;
-        throw CommandError {kExitUsage, "--trigger: " + text->channel + " is not sampled; the sampled registers are " +
-                                            (names.empty() ? std::string("none") : names)};
+        throw CommandError{kExitUsage, "--trigger: " + text->channel +
+                                           " is not sampled; the sampled registers are " +
+                                           (names.empty() ? std::string("none") : names)};
     }
     registers::TriggerSetup setup;
     setup.channel = channel;
@@ -77,23 +86,26 @@ registers::TriggerSetup TriggerFor(const ScopeArgs& a, const std::array<register
 }
 
 std::string TriggerDescription(const registers::TriggerSetup& t, const std::string& channel) {
-    return channel + (t.edge == registers::TriggerEdge::Rising ? " rising" : " falling") + " through " +
-           util::ShortestText(t.level);
+    return channel + (t.edge == registers::TriggerEdge::Rising ? " rising" : " falling") +
+           " through " + util::ShortestText(t.level);
 }
 
 void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
     const auto type = registers::DeviceTypeFromName(ctx.options.type);
-    if (!type) throw CommandError {kExitUsage, "Unknown device type " + ctx.options.type};
+    if (!type) throw CommandError{kExitUsage, "Unknown device type " + ctx.options.type};
     registers::Definitions defs;
     // Found where the other commands find them: the current folder first.
-    std::vector<std::string> folders {"."};
+    std::vector<std::string> folders{"."};
     const auto fallback = registers::FallbackDefinitionFolders();
     folders.insert(folders.end(), fallback.begin(), fallback.end());
     std::string usedFolder;
-    const auto loaded = registers::LoadFromFolders(defs, *type, ctx.options.alt, folders, usedFolder);
+    const auto loaded =
+        registers::LoadFromFolders(defs, *type, ctx.options.alt, folders, usedFolder);
     if (!loaded.errors.empty() || !loaded.registersLoaded)
-        throw CommandError {kExitUsage, "No usable register definitions for " + ctx.options.type + " (" +
-                                            (loaded.errors.empty() ? std::string("none found") : loaded.errors.front()) + ")"};
+        throw CommandError{
+            kExitUsage,
+            "No usable register definitions for " + ctx.options.type + " (" +
+                (loaded.errors.empty() ? std::string("none found") : loaded.errors.front()) + ")"};
 
     Session s(ctx.options);
     registers::ScopeRecording rec;
@@ -105,7 +117,9 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
     std::string triggerText;
     if (!a.trigger.empty()) {
         trigger.emplace(TriggerFor(a, rec.channels));
-        triggerText = TriggerDescription(trigger->setup(), rec.channels[static_cast<std::size_t>(trigger->setup().channel)].name);
+        triggerText = TriggerDescription(
+            trigger->setup(),
+            rec.channels[static_cast<std::size_t>(trigger->setup().channel)].name);
         std::cerr << "Waiting for " << triggerText << std::endl;
     }
 
@@ -146,11 +160,13 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
             }
             return true;
         }
-        if (trigger->add(rec.makeRow(t, m.payload)) == registers::ScopeTrigger::Event::Triggered && toStdout)
+        if (trigger->add(rec.makeRow(t, m.payload)) == registers::ScopeTrigger::Event::Triggered &&
+            toStdout)
             rec.writeCsvHeader(std::cout);
         if (toStdout && trigger->triggers() > 0) {
             const auto& rows = trigger->capture();
-            for (; written < rows.size(); ++written) registers::ScopeRecording::writeCsvRow(std::cout, rows[written]);
+            for (; written < rows.size(); ++written)
+                registers::ScopeRecording::writeCsvRow(std::cout, rows[written]);
             std::cout.flush();
         }
         return true;
@@ -161,7 +177,7 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
         const auto stop = end();
         if (stop && now >= *stop) break;
         if (s.portLost()) {
-            if (!a.reconnect) throw CommandError {kExitDevice, LostPortText(s)};
+            if (!a.reconnect) throw CommandError{kExitDevice, LostPortText(s)};
             if (!s.reconnect([&] {
                     const auto e = end();
                     return g_stop.load() || (e && Clock::now() >= *e);
@@ -194,52 +210,65 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     if (trigger && trigger->triggers() == 0) {
         std::string why = "No trigger: " + triggerText;
-        if (loop.replies == 0) why += " (no answer from the device to the sample command)";
-        else if (!g_stop) why += " within " + util::ShortestText(a.wait) + " s";
-        throw CommandError {kExitDevice, why};
+        if (loop.replies == 0)
+            why += " (no answer from the device to the sample command)";
+        else if (!g_stop)
+            why += " within " + util::ShortestText(a.wait) + " s";
+        throw CommandError{kExitDevice, why};
     }
     if (!toStdout) {
         std::ostringstream csv;
         rec.writeCsvHeader(csv);
-        for (const auto& row : trigger ? trigger->capture() : rec.rows()) registers::ScopeRecording::writeCsvRow(csv, row);
+        for (const auto& row : trigger ? trigger->capture() : rec.rows())
+            registers::ScopeRecording::writeCsvRow(csv, row);
         const std::string error = util::WriteFileSafely(a.csv, csv.str());
-        if (!error.empty()) throw CommandError {kExitDevice, error};
+        if (!error.empty()) throw CommandError{kExitDevice, error};
     }
     if (trigger) {
         const auto& rows = trigger->capture();
-        std::cerr << rows.size() << " rows from " << util::FixedText(rows.front().seconds, 3) << " s to "
-                  << util::FixedText(rows.back().seconds, 3) << " s around the trigger at "
-                  << util::FixedText(trigger->triggerSeconds(), 3) << " s: " << util::FixedText(loop.rate(), 1)
-                  << " rows/s, " << loop.requests << " requests, " << loop.timeouts << " timed out" << std::endl;
+        std::cerr << rows.size() << " rows from " << util::FixedText(rows.front().seconds, 3)
+                  << " s to " << util::FixedText(rows.back().seconds, 3)
+                  << " s around the trigger at " << util::FixedText(trigger->triggerSeconds(), 3)
+                  << " s: " << util::FixedText(loop.rate(), 1) << " rows/s, " << loop.requests
+                  << " requests, " << loop.timeouts << " timed out" << std::endl;
         return;
     }
-    std::cerr << rec.rows().size() << " rows in " << util::FixedText(elapsed, 3) << " s: " << util::FixedText(rec.rate(), 1)
-              << " rows/s, " << loop.requests << " requests, " << loop.timeouts << " timed out" << std::endl;
-    if (rec.rows().empty()) throw CommandError {kExitDevice, "No answer from the device to the sample command"};
+    std::cerr << rec.rows().size() << " rows in " << util::FixedText(elapsed, 3)
+              << " s: " << util::FixedText(rec.rate(), 1) << " rows/s, " << loop.requests
+              << " requests, " << loop.timeouts << " timed out" << std::endl;
+    if (rec.rows().empty())
+        throw CommandError{kExitDevice, "No answer from the device to the sample command"};
 }
 
 }  // namespace
 
 void AddScopeCommands(CLI::App& app, CommandContext& ctx) {
     auto args = std::make_shared<ScopeArgs>();
-    auto* scope = app.add_subcommand("scope", "Sample the four selected registers back to back and write CSV");
-    scope->add_option("--seconds", args->seconds, "How long to sample; with --trigger, how long after the trigger")
+    auto* scope = app.add_subcommand(
+        "scope", "Sample the four selected registers back to back and write CSV");
+    scope
+        ->add_option("--seconds", args->seconds,
+                     "How long to sample; with --trigger, how long after the trigger")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
     scope->add_option("--csv", args->csv, "Write the CSV to FILE instead of stdout");
-    scope->add_flag("--reconnect", args->reconnect, "When the port is lost, wait for it to return and go on");
-    auto* trigger = scope->add_option("--trigger", args->trigger,
-                                      "Start at the first row where a sampled register goes through a level: "
-                                      "'NAME>LEVEL' rising, 'NAME<LEVEL' falling (NAME a register or channel 1-4); "
-                                      "times are then seconds from that row, negative before it");
+    scope->add_flag("--reconnect", args->reconnect,
+                    "When the port is lost, wait for it to return and go on");
+    auto* trigger = scope->add_option(
+        "--trigger", args->trigger,
+        "Start at the first row where a sampled register goes through a level: "
+        "'NAME>LEVEL' rising, 'NAME<LEVEL' falling (NAME a register or channel 1-4); "
+        "times are then seconds from that row, negative before it");
     trigger->type_name("NAME>LEVEL");
     scope->add_option("--pre", args->pre, "Seconds of rows before the trigger to write too")
         ->check(CLI::NonNegativeNumber)
         ->needs(trigger)
         ->capture_default_str();
-    scope->add_option("--wait", args->wait,
-                      "Give up with status 1 when no trigger came S seconds after the --pre history was in "
-                      "(default: wait until interrupted)")
+    scope
+        ->add_option(
+            "--wait", args->wait,
+            "Give up with status 1 when no trigger came S seconds after the --pre history was in "
+            "(default: wait until interrupted)")
         ->check(CLI::PositiveNumber)
         ->needs(trigger);
     scope->callback([&ctx, args] { ScopeCommand(ctx, *args); });

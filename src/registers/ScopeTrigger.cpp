@@ -36,10 +36,13 @@ std::optional<TriggerText> ParseTriggerText(std::string_view text, std::string& 
     return out;
 }
 
-int FindScopeChannel(const std::array<ScopeChannel, kScopeChannels>& channels, std::string_view name) {
+int FindScopeChannel(const std::array<ScopeChannel, kScopeChannels>& channels,
+                     std::string_view name) {
     auto same = [](std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::toupper(static_cast<unsigned char>(x)) ==
+                          std::toupper(static_cast<unsigned char>(y));
                });
     };
     for (int c = 0; c < kScopeChannels; ++c)
@@ -60,7 +63,7 @@ ScopeTrigger::Event ScopeTrigger::add(const ScopeRow& row) {
     keep(row);
 
     if (state_ == State::Capturing) {
-        if (row.seconds - triggerSeconds_ > setup_.postSeconds) {
+        if (row.seconds - triggerSeconds_ > setup_.postSeconds + kTimeFuzz) {
             state_ = State::Done;
             completedSeconds_ = row.seconds;
             return Event::Completed;
@@ -70,11 +73,12 @@ ScopeTrigger::Event ScopeTrigger::add(const ScopeRow& row) {
         capture_.push_back(relative);
         return Event::None;
     }
-    if (state_ == State::Filling && row.seconds - *firstSeconds_ >= setup_.preSeconds) {
+    if (state_ == State::Filling && row.seconds - *firstSeconds_ >= setup_.preSeconds - kTimeFuzz) {
         state_ = State::Armed;
         armedSeconds_ = row.seconds;
     }
-    if (state_ == State::Armed && before && CrossesLevel(setup_.edge, setup_.level, *before, value)) {
+    if (state_ == State::Armed && before &&
+        CrossesLevel(setup_.edge, setup_.level, *before, value)) {
         trigger(row);
         return Event::Triggered;
     }
@@ -91,7 +95,8 @@ void ScopeTrigger::rearm() {
 
 void ScopeTrigger::keep(const ScopeRow& row) {
     history_.push_back(row);
-    while (history_.size() > kMaxHistoryRows || row.seconds - history_.front().seconds > historySeconds_)
+    while (history_.size() > kMaxHistoryRows ||
+           row.seconds - history_.front().seconds > historySeconds_ + kTimeFuzz)
         history_.pop_front();
 }
 
@@ -100,7 +105,8 @@ void ScopeTrigger::trigger(const ScopeRow& row) {
     triggerSeconds_ = row.seconds;
     ++triggers_;
     capture_.clear();
-    auto first = std::lower_bound(history_.begin(), history_.end(), row.seconds - setup_.preSeconds,
+    auto first = std::lower_bound(history_.begin(), history_.end(),
+                                  row.seconds - setup_.preSeconds - kTimeFuzz,
                                   [](const ScopeRow& r, double t) { return r.seconds < t; });
     for (auto it = first; it != history_.end(); ++it) {
         ScopeRow relative = *it;

@@ -41,7 +41,8 @@ std::optional<TriggerText> ParseTriggerText(std::string_view text, std::string& 
 
 // The channel a name picks: a channel's register name (any case), else its number 1 to 4;
 // -1 for none.
-int FindScopeChannel(const std::array<ScopeChannel, kScopeChannels>& channels, std::string_view name);
+int FindScopeChannel(const std::array<ScopeChannel, kScopeChannels>& channels,
+                     std::string_view name);
 
 // The trigger in the stream of sample rows, evaluated as each row arrives; the command line and
 // the window share it. Rows of the last pre-trigger time (or longer, when the caller wants more
@@ -50,10 +51,13 @@ int FindScopeChannel(const std::array<ScopeChannel, kScopeChannels>& channels, s
 // row before. A capture is the pre-trigger history and the rows up to the post-trigger time,
 // each at its time relative to the trigger row, which is time 0.
 class ScopeTrigger {
-public:
+  public:
     // Bounds the history however fast the rows come (at the fastest line rate a wire allows,
     // this is minutes of rows).
-    static constexpr std::size_t kMaxHistoryRows = std::size_t {1} << 18;
+    static constexpr std::size_t kMaxHistoryRows = std::size_t{1} << 18;
+    // Times are sums and differences of doubles: a row that lies a rounding error past a
+    // bound (0.8 - 0.6 > 0.2) still counts as on it. A nanosecond is far below any row's spacing.
+    static constexpr double kTimeFuzz = 1e-9;
 
     enum class State {
         Filling,    // the history is shorter than the pre-trigger time
@@ -90,7 +94,7 @@ public:
     // The rows of the recent past at their run times, oldest first.
     const std::deque<ScopeRow>& history() const { return history_; }
 
-private:
+  private:
     void keep(const ScopeRow& row);
     void trigger(const ScopeRow& row);
 

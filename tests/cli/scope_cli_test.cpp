@@ -136,6 +136,8 @@ INSTANTIATE_TEST_SUITE_P(Edges, CliScopeTrigger,
                                            TriggerCase {"v_ist<990", false, 990, true}));
 
 TEST_F(CliScope, NoTriggerWithinTheWaitIsStatusOneAndWritesNoRows) {
+    // The velocity swings between 950 and 1050: it never reaches the level.
+    device->setLive(static_cast<int>(selector(0)), sim::SwingingVelocity(sim::Clock::now(), 0.2));
     CliRun r = run("scope --trigger 'V_IST>2000' --pre 0.1 --wait 0.3 --csv " + dir.file("none.csv"));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.empty()) << r.out;

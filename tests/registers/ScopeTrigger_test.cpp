@@ -94,14 +94,18 @@ TEST(ScopeTrigger, ArmsOnlyOnceThePreTriggerTimeIsInSoEveryCaptureHasItWhole) {
     setup.level = 5;
     setup.preSeconds = 1;
     ScopeTrigger t(setup);
-    EXPECT_EQ(t.add(Row(0, 0)), ScopeTrigger::Event::None);
+    // One row every 0.1 s; a crossing half a second in, before the history is whole.
+    auto add = [&](int tenths, double v) { return t.add(Row(0.1 * tenths, v)); };
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(add(i, 0), ScopeTrigger::Event::None);
     EXPECT_EQ(t.state(), ScopeTrigger::State::Filling);
-    EXPECT_EQ(t.add(Row(0.5, 9)), ScopeTrigger::Event::None);  // a crossing half a second in
-    EXPECT_EQ(t.add(Row(0.6, 0)), ScopeTrigger::Event::None);
-    EXPECT_EQ(t.add(Row(1.0, 0)), ScopeTrigger::Event::None);
+    EXPECT_EQ(add(5, 9), ScopeTrigger::Event::None);
+    for (int i = 6; i <= 10; ++i) EXPECT_EQ(add(i, 0), ScopeTrigger::Event::None);
     EXPECT_EQ(t.state(), ScopeTrigger::State::Armed);
-    EXPECT_DOUBLE_EQ(t.armedSeconds(), 1.0);
-    EXPECT_EQ(t.add(Row(1.2, 9)), ScopeTrigger::Event::Triggered);
+    EXPECT_NEAR(t.armedSeconds(), 1.0, 1e-9);
+    EXPECT_EQ(add(11, 0), ScopeTrigger::Event::None);
+    EXPECT_EQ(add(12, 9), ScopeTrigger::Event::Triggered);
+    // The whole second before the trigger: the rows from 0.2 s on.
+    ASSERT_EQ(t.capture().size(), 11u);
     EXPECT_NEAR(t.capture().front().seconds, -1.0, 1e-9);
 }
 
