@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kMarkGrey = 110;
 constexpr int kNameOffset = 3;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 QCategoryAxis* MakeAxis() {
     auto* axis = new QCategoryAxis;
@@ -130,16 +131,18 @@ QCategoryAxis* ScopePlot::valueAxis(int channel) const {
 
 void ScopePlot::plot(const ScopeRows& rows, double from, double to, bool fitY) {
     plotting_ = true;
-    const std::size_t first = rows.lowerBound(from);
-    const std::size_t end = std::max(first, rows.upperBound(to));
+    // With the row just outside each end, so the line reaches the edges of the plot (a capture
+    // starts at the last row at or before its pre-trigger time); the chart clips it there.
+    const std::size_t inside = rows.lowerBound(from);
+    const std::size_t first = inside > 0 ? inside - 1 : inside;
+    const std::size_t end = std::max(first, std::min(rows.size(), rows.upperBound(to) + 1));
     const std::size_t n = end - first;
     const QRectF area = chart()->plotArea();
     const int columns = std::max(1, static_cast<int>(area.width()));
-    constexpr double kInf = std::numeric_limits<double>::infinity();
     std::array<double, registers::kScopeChannels> lo;
     std::array<double, registers::kScopeChannels> hi;
-    lo.fill(kInf);
-    hi.fill(-kInf);
+    lo.fill(kInfinity);
+    hi.fill(-kInfinity);
     for (std::size_t ci = 0; ci < series_.size(); ++ci) {
         QList<QPointF> points;
         if (shown_[ci]) {
@@ -177,8 +180,16 @@ void ScopePlot::plot(const ScopeRows& rows, double from, double to, bool fitY) {
     }
 
     ApplyTicks(axisX_, TicksWithin(from, to, std::max(1, columns / kPixelsPerTimeTick)));
-    const int divisions = std::clamp(static_cast<int>(area.height()) / kPixelsPerDivision,
-                                     kMinDivisions, kMaxDivisions);
+    double sharedLo = kInfinity;
+    double sharedHi = -kInfinity;
+    for (std::size_t ci = 0; ci < series_.size(); ++ci) {
+        if (own_[ci]) continue;
+        sharedLo = std::min(sharedLo, lo[ci]);
+        sharedHi = std::max(sharedHi, hi[ci]);
+    }
+    const int divisions =
+        fitY ? divisionsFor(area.height(), sharedLo, sharedHi, lo, hi) : divisions_;
+    divisions_ = divisions;
     auto fit = [&](QCategoryAxis* axis, double low, double high) {
         if (!fitY) {
             ApplyTicks(axis, TicksWithin(axis->min(), axis->max(), divisions));
@@ -186,19 +197,40 @@ void ScopePlot::plot(const ScopeRows& rows, double from, double to, bool fitY) {
             ApplyTicks(axis, RangeAround(low, high, divisions));
         }
     };
-    double sharedLo = kInf;
-    double sharedHi = -kInf;
-    for (std::size_t ci = 0; ci < series_.size(); ++ci) {
-        if (own_[ci]) {
-            fit(ownAxes_[ci], lo[ci], hi[ci]);
-        } else {
-            sharedLo = std::min(sharedLo, lo[ci]);
-            sharedHi = std::max(sharedHi, hi[ci]);
-        }
-    }
+    for (std::size_t ci = 0; ci < series_.size(); ++ci)
+        if (own_[ci]) fit(ownAxes_[ci], lo[ci], hi[ci]);
     fit(shared_, sharedLo, sharedHi);
     plotting_ = false;
     placeMarks();
+}
+
+int ScopePlot::divisionsFor(double height, double sharedLo, double sharedHi,
+                            const std::array<double, registers::kScopeChannels>& lo,
+                            const std::array<double, registers::kScopeChannels>& hi) const {
+    const int most =
+        std::clamp(static_cast<int>(height) / kPixelsPerDivision, kMinDivisions, kMaxDivisions);
+    // The axis that draws the grid: the shared one while it has a channel, else the first own.
+    double gridLo = sharedLo;
+    double gridHi = sharedHi;
+    for (std::size_t ci = 0; ci < own_.size() && !std::isfinite(gridLo); ++ci) {
+        if (!own_[ci]) continue;
+        gridLo = lo[ci];
+        gridHi = hi[ci];
+    }
+    if (!std::isfinite(gridLo)) return most;
+    // A fixed count of divisions can leave most of the axis empty (0 to 1100 in five round
+    // steps is 0 to 2500); the count, as many as fit or fewer, whose range is tightest around
+    // the values draws them largest.
+    int best = most;
+    double bestSpan = kInfinity;
+    for (int d = most; d >= kMinDivisions; --d) {
+        const ScopeTicks t = RangeAround(gridLo, gridHi, d);
+        if (t.max - t.min < bestSpan) {
+            bestSpan = t.max - t.min;
+            best = d;
+        }
+    }
+    return best;
 }
 
 void ScopePlot::setTriggerMark(std::optional<int> channel, double level) {

@@ -57,6 +57,11 @@ class ScopePlot : public QChartView {
 
   private:
     void placeMarks();
+    // The number of divisions of every value axis: as many as the height allows or fewer,
+    // whichever fits the axis that draws the grid tightest.
+    int divisionsFor(double height, double sharedLo, double sharedHi,
+                     const std::array<double, registers::kScopeChannels>& lo,
+                     const std::array<double, registers::kScopeChannels>& hi) const;
 
     std::array<QLineSeries*, registers::kScopeChannels> series_{};
     std::array<bool, registers::kScopeChannels> shown_{};
@@ -72,6 +77,7 @@ class ScopePlot : public QChartView {
     double level_ = 0;
     std::array<std::optional<double>, 2> cursors_{};
     bool plotting_ = false;
+    int divisions_ = kMinDivisions;
 };
 
 }  // namespace vindelor::app

@@ -97,6 +97,8 @@ void ScopeTab::buildControls() {
         "Free run: no trigger, every row kept. Auto: scrolls while no trigger comes. "
         "Normal: waits for the trigger, shows the last capture. Single: stops after one."));
     cbScopeTriggerChannel = new QComboBox;
+    cbScopeTriggerChannel->setSizeAdjustPolicy(
+        QComboBox::AdjustToContents);  // register names are up to 15 long
     for (int c = 0; c < registers::kScopeChannels; ++c)
         cbScopeTriggerChannel->addItem(QString::number(c + 1));
     cbScopeTriggerEdge = new QComboBox;
@@ -132,6 +134,8 @@ void ScopeTab::buildControls() {
     lblScopeReadout = new QLabel;
     lblScopeReadout->setFont(FixedPitchFont(kReadoutPointSize));
     lblScopeReadout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Its four lines stay whole: the plot above gives way.
+    lblScopeReadout->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     lblScopeReadout->hide();
     chScope = new ScopePlot;
     chScope->viewport()->setMouseTracking(true);
@@ -489,7 +493,7 @@ void ScopeTab::showTriggerState() {
     if (!trig_ || (!running() && mode() == ScopeSetup::Off)) {
         text = running() ? QStringLiteral("Free running") : QString();
     } else if (!running()) {
-        text = trig_->triggers() > 0 ? QStringLiteral("Stopped: the capture of %1 s")
+        text = trig_->triggers() > 0 ? QStringLiteral("Stopped: triggered at %1 s")
                                            .arg(QString::number(trig_->triggerSeconds(), 'f', 3))
                                      : QStringLiteral("Stopped: no trigger came");
     } else {

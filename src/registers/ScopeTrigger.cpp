@@ -95,8 +95,11 @@ void ScopeTrigger::rearm() {
 
 void ScopeTrigger::keep(const ScopeRow& row) {
     history_.push_back(row);
-    while (history_.size() > kMaxHistoryRows ||
-           row.seconds - history_.front().seconds > historySeconds_ + kTimeFuzz)
+    // One row at or before the start of the history time stays, so that a capture covers its
+    // pre-trigger time whole, however long the gap between two rows there.
+    while (
+        history_.size() > kMaxHistoryRows ||
+        (history_.size() >= 2 && row.seconds - history_[1].seconds >= historySeconds_ - kTimeFuzz))
         history_.pop_front();
 }
 
@@ -105,9 +108,11 @@ void ScopeTrigger::trigger(const ScopeRow& row) {
     triggerSeconds_ = row.seconds;
     ++triggers_;
     capture_.clear();
-    auto first = std::lower_bound(history_.begin(), history_.end(),
-                                  row.seconds - setup_.preSeconds - kTimeFuzz,
-                                  [](const ScopeRow& r, double t) { return r.seconds < t; });
+    // From the last row at or before the start of the pre-trigger time.
+    auto first = std::upper_bound(history_.begin(), history_.end(),
+                                  row.seconds - setup_.preSeconds + kTimeFuzz,
+                                  [](double t, const ScopeRow& r) { return t < r.seconds; });
+    if (first != history_.begin()) --first;
     for (auto it = first; it != history_.end(); ++it) {
         ScopeRow relative = *it;
         relative.seconds -= triggerSeconds_;

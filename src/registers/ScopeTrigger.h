@@ -48,7 +48,8 @@ int FindScopeChannel(const std::array<ScopeChannel, kScopeChannels>& channels,
 // the window share it. Rows of the last pre-trigger time (or longer, when the caller wants more
 // history to show) are kept in a bounded history; the trigger arms once that history holds the
 // whole pre-trigger time, and fires on the first row that has gone through the level since the
-// row before. A capture is the pre-trigger history and the rows up to the post-trigger time,
+// row before. A capture is the pre-trigger history (from the last row at or before its start,
+// so that it covers that time whole) and the rows up to the post-trigger time,
 // each at its time relative to the trigger row, which is time 0.
 class ScopeTrigger {
   public:

@@ -37,7 +37,8 @@ TEST_F(CliScope, WritesTheSelectedRegistersAsCsvWithTimesAndTheRateOnStderr) {
         last = t;
     }
     EXPECT_NE(r.err.find(" rows/s"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(std::to_string(lines.size() - 1) + " rows in "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(std::to_string(lines.size() - 1) + " rows in "), std::string::npos)
+        << r.err;
 }
 
 TEST_F(CliScope, TheReplyToTheLastRequestCountsWhenTheTimeIsUp) {
@@ -53,7 +54,8 @@ TEST_F(CliScope, TheReplyToTheLastRequestCountsWhenTheTimeIsUp) {
 }
 
 TEST_F(CliScope, NoDefinitionsIsAUsageErrorAndASilentDeviceIsStatusOne) {
-    CliRun r = testing::RunCli(portArg() + " scope --seconds 0.2", "cd " + dir.path().string() + " &&");
+    CliRun r =
+        testing::RunCli(portArg() + " scope --seconds 0.2", "cd " + dir.path().string() + " &&");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("No usable register definitions"), std::string::npos) << r.err;
     r = run("--address 9 scope --seconds 0.2");
@@ -71,10 +73,11 @@ struct TriggerCase {
 };
 
 class CliScopeTrigger : public CliScope, public ::testing::WithParamInterface<TriggerCase> {
-protected:
+  protected:
     void SetUp() override {
         CliScope::SetUp();
-        device->setLive(static_cast<int>(selector(0)), sim::SwingingVelocity(sim::Clock::now(), kPeriod));
+        device->setLive(static_cast<int>(selector(0)),
+                        sim::SwingingVelocity(sim::Clock::now(), kPeriod));
     }
     static constexpr double kPeriod = 0.4;
 };
@@ -84,8 +87,8 @@ TEST_P(CliScopeTrigger, CaptureStartsAtTheCrossingWithThePreTriggerRowsBeforeIt)
     constexpr double kPre = 0.1;
     constexpr double kPost = 0.1;
     const std::string file = dir.file("trigger.csv");
-    CliRun r = run(std::string("scope --trigger '") + c.trigger + "' --pre 0.1 --seconds 0.1 --wait 5" +
-                   (c.toFile ? " --csv " + file : ""));
+    CliRun r = run(std::string("scope --trigger '") + c.trigger +
+                   "' --pre 0.1 --seconds 0.1 --wait 5" + (c.toFile ? " --csv " + file : ""));
     ASSERT_EQ(r.status, 0) << r.err;
     std::string csv = r.out;
     if (c.toFile) {
@@ -123,32 +126,37 @@ TEST_P(CliScopeTrigger, CaptureStartsAtTheCrossingWithThePreTriggerRowsBeforeIt)
         EXPECT_LE(values[k], c.level);
         EXPECT_GT(values[k - 1], c.level);
     }
-    // The pre-trigger time before it, the post-trigger time after it, each to within a row.
-    EXPECT_GE(times.front(), -kPre - 1e-6);
-    EXPECT_LE(times.front(), -kPre + gap);
+    // The whole pre-trigger time before it, the post-trigger time after it to within a row.
+    // The first row is the last at or before the start of the pre-trigger time.
+    EXPECT_LE(times.front(), -kPre + 1e-6);
+    EXPECT_GT(times[1], -kPre);
     EXPECT_LE(times.back(), kPost + 1e-6);
     EXPECT_GE(times.back(), kPost - gap);
     EXPECT_NE(r.err.find("around the trigger at "), std::string::npos) << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, CliScopeTrigger,
-                         ::testing::Values(TriggerCase {"V_IST>1010", true, 1010, false},
-                                           TriggerCase {"v_ist<990", false, 990, true}));
+                         ::testing::Values(TriggerCase{"V_IST>1010", true, 1010, false},
+                                           TriggerCase{"v_ist<990", false, 990, true}));
 
 TEST_F(CliScope, NoTriggerWithinTheWaitIsStatusOneAndWritesNoRows) {
     // The velocity swings between 950 and 1050: it never reaches the level.
     device->setLive(static_cast<int>(selector(0)), sim::SwingingVelocity(sim::Clock::now(), 0.2));
-    CliRun r = run("scope --trigger 'V_IST>2000' --pre 0.1 --wait 0.3 --csv " + dir.file("none.csv"));
+    CliRun r =
+        run("scope --trigger 'V_IST>2000' --pre 0.1 --wait 0.3 --csv " + dir.file("none.csv"));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.empty()) << r.out;
-    EXPECT_NE(r.err.find("No trigger: V_IST rising through 2000 within 0.3 s"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("No trigger: V_IST rising through 2000 within 0.3 s"), std::string::npos)
+        << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("none.csv")));
 }
 
 TEST_F(CliScope, TriggerOnARegisterThatIsNotSampledOrPreWithoutTriggerIsAUsageError) {
     CliRun r = run("scope --trigger 'P_IST>5'");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("P_IST is not sampled; the sampled registers are V_IST, TEMP, MODE, STATUS"), std::string::npos)
+    EXPECT_NE(
+        r.err.find("P_IST is not sampled; the sampled registers are V_IST, TEMP, MODE, STATUS"),
+        std::string::npos)
         << r.err;
     r = run("scope --trigger 'V_IST>abc'");
     EXPECT_EQ(r.status, 2);

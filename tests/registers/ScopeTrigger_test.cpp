@@ -31,17 +31,23 @@ class Crossing : public ::testing::TestWithParam<CrossingCase> {};
 
 TEST_P(Crossing, NeedsTheValueToGoThroughTheLevelInTheEdgesDirection) {
     const auto& c = GetParam();
-    EXPECT_EQ(CrossesLevel(c.edge, 10, c.before, c.after), c.crosses) << c.before << " -> " << c.after;
+    EXPECT_EQ(CrossesLevel(c.edge, 10, c.before, c.after), c.crosses)
+        << c.before << " -> " << c.after;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Crossing,
-    ::testing::Values(CrossingCase {TriggerEdge::Rising, 9, 11, true}, CrossingCase {TriggerEdge::Rising, 9, 10, true},
-                      CrossingCase {TriggerEdge::Rising, 10, 11, false},  // it was there already
-                      CrossingCase {TriggerEdge::Rising, 11, 9, false}, CrossingCase {TriggerEdge::Rising, 11, 12, false},
-                      CrossingCase {TriggerEdge::Falling, 11, 9, true}, CrossingCase {TriggerEdge::Falling, 11, 10, true},
-                      CrossingCase {TriggerEdge::Falling, 10, 9, false}, CrossingCase {TriggerEdge::Falling, 9, 11, false},
-                      CrossingCase {TriggerEdge::Rising, kNaN, 11, false}, CrossingCase {TriggerEdge::Falling, 11, kNaN, false}));
+INSTANTIATE_TEST_SUITE_P(Cases, Crossing,
+                         ::testing::Values(CrossingCase{TriggerEdge::Rising, 9, 11, true},
+                                           CrossingCase{TriggerEdge::Rising, 9, 10, true},
+                                           CrossingCase{TriggerEdge::Rising, 10, 11,
+                                                        false},  // it was there already
+                                           CrossingCase{TriggerEdge::Rising, 11, 9, false},
+                                           CrossingCase{TriggerEdge::Rising, 11, 12, false},
+                                           CrossingCase{TriggerEdge::Falling, 11, 9, true},
+                                           CrossingCase{TriggerEdge::Falling, 11, 10, true},
+                                           CrossingCase{TriggerEdge::Falling, 10, 9, false},
+                                           CrossingCase{TriggerEdge::Falling, 9, 11, false},
+                                           CrossingCase{TriggerEdge::Rising, kNaN, 11, false},
+                                           CrossingCase{TriggerEdge::Falling, 11, kNaN, false}));
 
 TEST(ScopeTrigger, CaptureHasThePreTriggerRowsTimeZeroAtTheTriggerRowAndEndsAfterThePostTime) {
     TriggerSetup setup;
@@ -113,7 +119,8 @@ TEST(ScopeTrigger, AChannelWithoutNumbersNeverTriggers) {
     TriggerSetup setup;
     setup.channel = 3;  // the placeholder channel of Row()
     ScopeTrigger t(setup);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(t.add(Row(0.1 * i, i % 2 ? -1 : 1)), ScopeTrigger::Event::None);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(t.add(Row(0.1 * i, i % 2 ? -1 : 1)), ScopeTrigger::Event::None);
     EXPECT_EQ(t.triggers(), 0u);
 }
 
@@ -127,19 +134,23 @@ TEST(ScopeTrigger, ArmedAgainItKeepsTheLastCaptureUntilTheNextTrigger) {
     auto add = [&](double v) { return t.add(Row(time += 0.1, v)); };
     add(0);
     add(0);
-    EXPECT_EQ(add(9), ScopeTrigger::Event::Triggered);  // with the row before it
+    // With the rows back to the last one at or before 0.15 s before it.
+    EXPECT_EQ(add(9), ScopeTrigger::Event::Triggered);
     add(9);
     EXPECT_EQ(add(9), ScopeTrigger::Event::Completed);
     t.rearm();
     EXPECT_EQ(t.state(), ScopeTrigger::State::Armed);
     add(0);
-    EXPECT_EQ(t.capture().size(), 3u);
+    EXPECT_EQ(t.capture().size(), 4u);
     EXPECT_EQ(t.capture().back().values[0], 9);
     EXPECT_EQ(add(6), ScopeTrigger::Event::Triggered);
     EXPECT_EQ(t.triggers(), 2u);
-    ASSERT_EQ(t.capture().size(), 2u);
-    EXPECT_EQ(t.capture()[0].values[0], 0);
-    EXPECT_EQ(t.capture()[1].values[0], 6);
+    // Its history reaches back into the last capture's rows.
+    ASSERT_EQ(t.capture().size(), 3u);
+    EXPECT_EQ(t.capture()[0].values[0], 9);
+    EXPECT_NEAR(t.capture()[0].seconds, -0.2, 1e-9);
+    EXPECT_EQ(t.capture()[1].values[0], 0);
+    EXPECT_EQ(t.capture()[2].values[0], 6);
 }
 
 TEST(ScopeTrigger, HistoryKeepsItsTimeAndNeverMoreThanItsBoundOfRows) {
@@ -148,8 +159,9 @@ TEST(ScopeTrigger, HistoryKeepsItsTimeAndNeverMoreThanItsBoundOfRows) {
     setup.preSeconds = 0.5;
     ScopeTrigger t(setup, 2);
     for (int i = 0; i < 100; ++i) t.add(Row(0.1 * i, 0));
-    EXPECT_GE(t.history().front().seconds, 9.9 - 2 - 1e-9);
-    EXPECT_LE(t.history().front().seconds, 9.9 - 2 + 0.1);
+    // Back to the last row at or before 2 s ago.
+    EXPECT_LE(t.history().front().seconds, 9.9 - 2 + 1e-9);
+    EXPECT_GT(t.history().front().seconds, 9.9 - 2 - 0.1);
 
     // Rows that come faster than any line can carry them, for a very long pre-trigger time.
     setup.preSeconds = 1e6;
@@ -184,20 +196,22 @@ TEST_P(TriggerTextParse, ReadsNameEdgeAndLevel) {
     EXPECT_EQ(t->edge, c.edge);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TriggerTextParse,
-                         ::testing::Values(TextCase {"V_IST>1000", true, "V_IST", 1000, TriggerEdge::Rising},
-                                           TextCase {"TEMP<40.5", true, "TEMP", 40.5, TriggerEdge::Falling},
-                                           TextCase {" 2 > -3e2 ", true, "2", -300, TriggerEdge::Rising},
-                                           TextCase {"V_IST=5", false, "", 0, TriggerEdge::Rising},
-                                           TextCase {">5", false, "", 0, TriggerEdge::Rising},
-                                           TextCase {"V_IST>", false, "", 0, TriggerEdge::Rising},
-                                           TextCase {"V_IST>>5", false, "", 0, TriggerEdge::Rising},
-                                           TextCase {"V_IST>1,5", false, "", 0, TriggerEdge::Rising},
-                                           TextCase {"V_IST>nan", false, "", 0, TriggerEdge::Rising}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TriggerTextParse,
+    ::testing::Values(TextCase{"V_IST>1000", true, "V_IST", 1000, TriggerEdge::Rising},
+                      TextCase{"TEMP<40.5", true, "TEMP", 40.5, TriggerEdge::Falling},
+                      TextCase{" 2 > -3e2 ", true, "2", -300, TriggerEdge::Rising},
+                      TextCase{"V_IST=5", false, "", 0, TriggerEdge::Rising},
+                      TextCase{">5", false, "", 0, TriggerEdge::Rising},
+                      TextCase{"V_IST>", false, "", 0, TriggerEdge::Rising},
+                      TextCase{"V_IST>>5", false, "", 0, TriggerEdge::Rising},
+                      TextCase{"V_IST>1,5", false, "", 0, TriggerEdge::Rising},
+                      TextCase{"V_IST>nan", false, "", 0, TriggerEdge::Rising}));
 
 TEST(ScopeTrigger, ChannelsAreFoundByRegisterNameInAnyCaseOrByNumber) {
-    const std::array<ScopeChannel, kScopeChannels> channels {ScopeChannel {"V_IST", Int16}, ScopeChannel {"TEMP", Fixed8},
-                                                            ScopeChannel {"3", Dummy}, ScopeChannel {"STATUS", Uint16}};
+    const std::array<ScopeChannel, kScopeChannels> channels{
+        ScopeChannel{"V_IST", Int16}, ScopeChannel{"TEMP", Fixed8}, ScopeChannel{"3", Dummy},
+        ScopeChannel{"STATUS", Uint16}};
     EXPECT_EQ(FindScopeChannel(channels, "v_ist"), 0);
     EXPECT_EQ(FindScopeChannel(channels, "STATUS"), 3);
     EXPECT_EQ(FindScopeChannel(channels, "2"), 1);
