@@ -72,6 +72,10 @@ struct TriggerCase {
     bool toFile;
 };
 
+void PrintTo(const TriggerCase& c, std::ostream* os) {
+    *os << c.trigger << (c.toFile ? " to a file" : "");
+}
+
 class CliScopeTrigger : public CliScope, public ::testing::WithParamInterface<TriggerCase> {
   protected:
     void SetUp() override {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include "registers/ScopeTrigger.h"
 #include "registers/ValueType.h"
@@ -26,6 +27,11 @@ struct CrossingCase {
     double after;
     bool crosses;
 };
+
+void PrintTo(const CrossingCase& c, std::ostream* os) {
+    *os << (c.edge == TriggerEdge::Rising ? "rising " : "falling ") << c.before << " to "
+        << c.after;
+}
 
 class Crossing : public ::testing::TestWithParam<CrossingCase> {};
 
@@ -179,6 +185,10 @@ struct TextCase {
     double level;
     TriggerEdge edge;
 };
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class TriggerTextParse : public ::testing::TestWithParam<TextCase> {};
 
