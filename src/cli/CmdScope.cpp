@@ -136,11 +136,14 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
 
     registers::SampleLoop loop;
     const auto start = Clock::now();
-    // When the run ends: after --seconds; with a trigger, --seconds after it, or --wait after
-    // the pre-trigger history is in while none has come (never without --wait).
+    // When the run ends: after --seconds; with a trigger, at the first row past --seconds after
+    // it (so the capture covers that time whole), or a reply time-out later when none comes; or
+    // --wait after the pre-trigger history is in while none has come (never without --wait).
     auto end = [&]() -> std::optional<Clock::time_point> {
         if (!trigger) return start + Seconds(a.seconds);
-        if (trigger->triggers() > 0) return start + Seconds(trigger->captureEnd());
+        if (trigger->triggers() > 0)
+            return start + Seconds(trigger->captureEnd()) +
+                   std::chrono::milliseconds(registers::SampleLoop::kReplyTimeoutMs);
         if (a.wait > 0) return start + Seconds(a.pre + a.wait);
         return std::nullopt;
     };

@@ -113,11 +113,7 @@ TEST_P(CliScopeTrigger, CaptureStartsAtTheCrossingWithThePreTriggerRowsBeforeIt)
         times.push_back(std::stod(f[0]));
         values.push_back(std::stod(f[1]));
     }
-    double gap = 0;
-    for (std::size_t i = 1; i < times.size(); ++i) {
-        ASSERT_GT(times[i], times[i - 1]) << i;
-        gap = std::max(gap, times[i] - times[i - 1]);
-    }
+    for (std::size_t i = 1; i < times.size(); ++i) ASSERT_GT(times[i], times[i - 1]) << i;
     // Time 0 is the first row through the level: the row before it had not reached it.
     const auto zero = std::find(times.begin(), times.end(), 0.0);
     ASSERT_NE(zero, times.end()) << csv;
@@ -134,8 +130,10 @@ TEST_P(CliScopeTrigger, CaptureStartsAtTheCrossingWithThePreTriggerRowsBeforeIt)
     // The first row is the last at or before the start of the pre-trigger time.
     EXPECT_LE(times.front(), -kPre + 1e-6);
     EXPECT_GT(times[1], -kPre);
+    // Rows after it up to the post-trigger time (where exactly the capture ends, the row past it
+    // left out, is the trigger's own test: that row is not in the file to measure by).
+    EXPECT_GT(times.back(), 0);
     EXPECT_LE(times.back(), kPost + 1e-6);
-    EXPECT_GE(times.back(), kPost - gap);
     EXPECT_NE(r.err.find("around the trigger at "), std::string::npos) << r.err;
 }
 
