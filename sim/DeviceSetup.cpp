@@ -67,17 +67,23 @@ std::string ConfigureAsMotor(RegisterDevice& device, int deviceType, const std::
         });
     // Under the manual rotation the position follows the steps written to register 176.
     if (number("P_IST") >= 0) device.followRotation(number("P_IST"));
-    if (number("V_IST") >= 0)  // a velocity that swings around 1000
-        device.setLive(number("V_IST"), [seconds](Clock::time_point at) {
-            return static_cast<std::uint32_t>(
-                static_cast<std::int16_t>(1000.0 + 50.0 * std::sin(seconds(at))));
-        });
+    if (number("V_IST") >= 0) device.setLive(number("V_IST"), SwingingVelocity(start));
     if (number("TEMP") >= 0)  // 38 to 42 degrees, fixed8
         device.setLive(number("TEMP"), [seconds](Clock::time_point at) {
             return static_cast<std::uint32_t>(
                 static_cast<std::int16_t>((40.0 + 2.0 * std::sin(seconds(at) / 7.0)) * 256.0));
         });
     return {};
+}
+
+std::function<std::uint32_t(Clock::time_point)> SwingingVelocity(Clock::time_point start,
+                                                                 double periodSeconds) {
+    constexpr double kTwoPi = 6.283185307179586;
+    return [start, periodSeconds](Clock::time_point at) {
+        const double t = std::chrono::duration<double>(at - start).count();
+        return static_cast<std::uint32_t>(static_cast<std::int16_t>(
+            kSwingCentre + kSwingAmplitude * std::sin(kTwoPi * t / periodSeconds)));
+    };
 }
 
 std::optional<std::vector<LineMember>> ParseDeviceList(const std::string& text, std::string& error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,15 @@ namespace vindelor::sim {
 // Its ADDRESS and GROUP registers hold the address and group it was given before.
 // Returns an empty string, or why the definitions could not be loaded.
 std::string ConfigureAsMotor(RegisterDevice& device, int deviceType, const std::string& folder);
+
+// The motor's velocity (an int16 register): kSwingCentre + kSwingAmplitude x sin(2 pi t / period),
+// t the seconds since start. ConfigureAsMotor swings it once in 2 pi seconds; a test of a
+// trigger on it may want it faster.
+constexpr double kSwingCentre = 1000;
+constexpr double kSwingAmplitude = 50;
+constexpr double kSwingPeriodSeconds = 6.283185307179586;
+std::function<std::uint32_t(Clock::time_point)> SwingingVelocity(Clock::time_point start,
+                                                                 double periodSeconds = kSwingPeriodSeconds);
 
 // One device of a simulated line: its address (0 to 254) and device type.
 struct LineMember {

@@ -35,6 +35,7 @@
 #include "app/ProfiTab.h"
 #include "app/RxTab.h"
 #include "app/PortWatch.h"
+#include "app/ScopeSetup.h"
 #include "app/ScopeTab.h"
 #include "app/TdlgEnterValue.h"
 #include "app/VarpTab.h"
@@ -110,6 +111,7 @@ TfrmMain::TfrmMain(protocol::Notifier& notifier, QWidget* parent)
 TfrmMain::~TfrmMain() {
     emit portClosing();
     stopReceiveThread();
+    WriteScopeSetup(settings_, tsScope->setup());
     // These two hold port operations and the port's tap: they go while the window is whole.
     delete tsScope;
     tsScope = nullptr;
@@ -286,6 +288,7 @@ void TfrmMain::readSettings() {
     tsBasic->edFilter->setText(settings_.readText("FilterFile"));
     if (const auto v = readInteger("VxMode")) applyDeviceTypeSetting(*v);
     if (failed) applyDefaults();
+    tsScope->applySetup(ReadScopeSetup(settings_));
 
     // A position left from a screen that is no longer there would hide the window.
     bool onScreen = false;

@@ -3,6 +3,7 @@
 namespace vindelor::protocol {
 
 void QueueSink::push(ReceivedMessage m) {
+    m.at = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(m));
     arrived_.notify_all();

@@ -22,6 +22,8 @@ struct ReceivedMessage {
     std::vector<std::uint8_t> payload;
     std::string text;
     bool sent = false;
+    // When it was queued: the time a reply was in, however late its taker comes to it.
+    std::chrono::steady_clock::time_point at {};
 };
 
 // The message sink of the command line and of the tests: a plain queue that any thread may

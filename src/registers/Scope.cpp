@@ -50,14 +50,18 @@ std::array<ScopeChannel, kScopeChannels> ScopeChannelsFor(const Definitions& def
     return out;
 }
 
-const ScopeRow& ScopeRecording::addRow(double seconds, std::span<const std::uint8_t> payload) {
+ScopeRow ScopeRecording::makeRow(double seconds, std::span<const std::uint8_t> payload) const {
     ScopeRow row;
     row.seconds = seconds;
     for (int c = 0; c < kScopeChannels; ++c) {
         const int type = channels[static_cast<std::size_t>(c)].type;
         row.values[static_cast<std::size_t>(c)] = sampleNumber(type, sampleRaw(payload, c, type, wordsPerRegister));
     }
-    rows_.push_back(row);
+    return row;
+}
+
+const ScopeRow& ScopeRecording::addRow(double seconds, std::span<const std::uint8_t> payload) {
+    rows_.push_back(makeRow(seconds, payload));
     return rows_.back();
 }
 
@@ -116,9 +120,16 @@ void SampleLoop::sent(Clock::time_point now) {
     ++requests;
 }
 
-void SampleLoop::replied() {
+void SampleLoop::replied(Clock::time_point now) {
     waiting_ = false;
+    if (replies == 0) firstReply_ = now;
+    lastReply_ = now;
     ++replies;
+}
+
+double SampleLoop::rate() const {
+    const double span = std::chrono::duration<double>(lastReply_ - firstReply_).count();
+    return replies >= 2 && span > 0 ? static_cast<double>(replies - 1) / span : 0;
 }
 
 }  // namespace vindelor::registers

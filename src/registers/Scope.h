@@ -43,7 +43,9 @@ public:
     std::array<ScopeChannel, kScopeChannels> channels {};
     int wordsPerRegister = 1;
 
-    // A sample reply that arrived at the given time since the run began.
+    // The row of a sample reply that arrived at the given time since the run began.
+    ScopeRow makeRow(double seconds, std::span<const std::uint8_t> payload) const;
+    // The same, kept.
     const ScopeRow& addRow(double seconds, std::span<const std::uint8_t> payload);
     const std::vector<ScopeRow>& rows() const { return rows_; }
     void clear() { rows_.clear(); }
@@ -73,10 +75,14 @@ public:
     static constexpr int kReplyTimeoutMs = 250;
 
     bool due(Clock::time_point now) const { return !waiting_ || now >= deadline_; }
+    // Whether a reply that came in at this time came within the time-out of the request out.
+    bool inTime(Clock::time_point at) const { return waiting_ && at <= deadline_; }
     // How long until due(), for a wait that ends by itself.
     std::chrono::milliseconds untilDue(Clock::time_point now) const;
     void sent(Clock::time_point now);
-    void replied();
+    void replied(Clock::time_point now);
+    // Replies per second from the first to the last (0 with fewer than two).
+    double rate() const;
 
     std::uint64_t requests = 0;
     std::uint64_t replies = 0;
@@ -85,6 +91,8 @@ public:
 private:
     bool waiting_ = false;
     Clock::time_point deadline_ {};
+    Clock::time_point firstReply_ {};
+    Clock::time_point lastReply_ {};
 };
 
 }  // namespace vindelor::registers

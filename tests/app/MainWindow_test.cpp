@@ -160,10 +160,12 @@ private slots:
         close();
 
         QSettings s(QStringLiteral("Kyvane"), QStringLiteral("Tambrel"));
-        QStringList keys = s.allKeys();
+        QStringList keys = s.childKeys();
         keys.sort();
         QCOMPARE(keys, (QStringList {"Address", "AlteraFile", "Baudrate", "ComPort", "FilterFile", "FirmwareFile",
                                      "Group", "Left", "Top", "VarpProgram", "VxMode"}));
+        // The scope keeps its setup in a group of its own, apart from these.
+        QCOMPARE(s.childGroups(), QStringList {"Scope"});
         QCOMPARE(s.value("ComPort").toInt(), 0);
         QCOMPARE(s.value("Baudrate").toInt(), 19200);
         QCOMPARE(s.value("Address").toInt(), 255);

@@ -85,7 +85,7 @@ TEST(SampleLoop, NextRequestGoesAtTheReplyOrAfterTheTimeOut) {
     loop.sent(t0);
     EXPECT_FALSE(loop.due(t0 + milliseconds(1)));
     EXPECT_EQ(loop.untilDue(t0 + milliseconds(50)), milliseconds(SampleLoop::kReplyTimeoutMs - 50));
-    loop.replied();
+    loop.replied(t0 + milliseconds(1));
     EXPECT_TRUE(loop.due(t0 + milliseconds(2)));
     loop.sent(t0 + milliseconds(2));
     EXPECT_TRUE(loop.due(t0 + milliseconds(2 + SampleLoop::kReplyTimeoutMs)));
