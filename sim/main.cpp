@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include "serial/PortNames.h"
@@ -23,6 +24,8 @@
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
+volatile std::sig_atomic_t g_powerCycle = 0;
+void OnPowerCycle(int) { g_powerCycle = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,15 +70,18 @@ int main(int argc, char** argv) {
     int bootloader = -1;
     int hardware = 0;
     int revision = 10;
-    int eraseMs = 0;
+    int eraseMs = vindelor::sim::Bootloader::kDefaultEraseMs;
     bool waiting = false;
     app.add_option("--bootloader", bootloader,
                    "Simulate a module for firmware updates in this loader mode (0-3) instead of a motor")
         ->check(CLI::Range(0, 3));
     app.add_option("--hardware", hardware, "Module: hardware code the bootloader reports")->capture_default_str();
     app.add_option("--revision", revision, "Module: hardware revision the bootloader reports")->capture_default_str();
-    app.add_option("--erase-ms", eraseMs, "Module, mode 2: time a block erase takes")->capture_default_str();
+    app.add_option("--erase-ms", eraseMs, "Module, modes 2 and 3: time a block erase takes")->capture_default_str();
     app.add_flag("--in-bootloader", waiting, "Module: start in the bootloader, waiting for commands");
+    int replyDelayMs = 0;
+    app.add_option("--reply-delay-ms", replyDelayMs, "Every reply leaves this many milliseconds late")
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
     const auto deviceType = vindelor::registers::DeviceTypeFromName(type);
     if (!deviceType) {
@@ -87,14 +93,14 @@ int main(int argc, char** argv) {
         using namespace vindelor::sim;
         std::shared_ptr<DeviceModel> device;
         std::shared_ptr<BootModeMotor> motor;
+        std::shared_ptr<Bootloader> module;  // turned off and on by SIGUSR1
         if (bootloader >= 0) {
             auto config = Bootloader::ForMode(bootloader, static_cast<std::uint8_t>(hardware));
             config.revision = static_cast<std::int8_t>(revision);
             config.eraseTimeMs = eraseMs;
             config.startInBootloader = waiting;
-            // Nobody can turn a simulated module off and on: the wake pattern alone wakes it.
-            config.wakeWithoutReset = true;
-            device = std::make_shared<Bootloader>(config);
+            module = std::make_shared<Bootloader>(config);
+            device = module;
         } else if (!devices.empty()) {
             std::string error;
             const auto members = ParseDeviceList(devices, error);
@@ -130,6 +136,7 @@ int main(int argc, char** argv) {
         vindelor::sim::SimPort port(device);
         port.setBaudRate(baud);
         port.setPaceInput(bootloader >= 0 && baud > 0);
+        port.setResponseDelayMs(replyDelayMs);
         std::cout << port.slavePath() << std::endl;
         std::string linkPath;
         if (link > 0) {
@@ -138,14 +145,28 @@ int main(int argc, char** argv) {
         }
         std::signal(SIGINT, OnSignal);
         std::signal(SIGTERM, OnSignal);
+        // SIGUSR1 turns a simulated module off and on, as an engineer asked to do so would. The
+        // signals stay blocked outside the waits, so none comes between a check and a wait.
+        sigset_t handled;
+        sigset_t waitMask;
+        sigemptyset(&handled);
+        for (int s : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&handled, s);
+        if (module) std::signal(SIGUSR1, OnPowerCycle);
+        sigprocmask(SIG_BLOCK, &handled, &waitMask);
         while (!g_stop) {
+            if (g_powerCycle) {
+                g_powerCycle = 0;
+                module->powerCycle();
+                std::cerr << "vindelor-sim: module turned off and on" << std::endl;
+            }
             if (!motor) {
-                pause();
+                sigsuspend(&waitMask);
                 continue;
             }
             // A motor in boot mode asks every second until a download has run through.
             if (motor->shouldAsk()) port.inject(motor->request());
-            sleep(1);
+            const timespec second {1, 0};
+            ppoll(nullptr, 0, &second, &waitMask);
         }
         if (!linkPath.empty()) std::remove(linkPath.c_str());
     } catch (const std::exception& e) {
