@@ -177,11 +177,14 @@ std::uint32_t RegisterDevice::readValue(int reg, Clock::time_point at) const {
 }
 
 void RegisterDevice::writeBytes(int reg, const std::uint8_t* bytes, std::size_t n) {
-    // Two bytes a word, at most two words; the store ends with register 255.
-    const std::size_t first =
-        static_cast<std::size_t>(reg & 0xFF) * static_cast<std::size_t>(wordsPerRegister_);
+    // Two bytes a word, as many words as the register has: a 4-byte write to a one-word
+    // register stores its low word and leaves the next register alone. The store ends with
+    // register 255.
+    const std::size_t r = static_cast<std::size_t>(reg & 0xFF);
+    const std::size_t first = r * static_cast<std::size_t>(wordsPerRegister_);
     const std::size_t end = kRegisterCount * static_cast<std::size_t>(wordsPerRegister_);
-    for (std::size_t k = 0; 2 * k < n && k < 2; ++k) {
+    const std::size_t words = widths_[r];
+    for (std::size_t k = 0; 2 * k < n && k < words; ++k) {
         const std::size_t index = first + k;
         if (index >= end) break;
         std::uint16_t w = bytes[2 * k];

@@ -34,9 +34,11 @@ QSpinBox* UpDown(const char* name, const char* editName, int min, int max, int s
     return box;
 }
 
+// Precise: a coarse timer may fire up to 5 % early, and these intervals are the test's own.
 QTimer* Timer(QObject* parent, const char* name, int ms) {
     auto* timer = new QTimer(parent);
     timer->setObjectName(QString::fromLatin1(name));
+    timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(ms);
     return timer;
 }
@@ -75,7 +77,17 @@ MotorTestPanel::MotorTestPanel(TfrmMain& form, QWidget* parent) : QWidget(parent
     // The port is about to be replaced or the window destroyed: nothing may go on turning.
     connect(&form_, &TfrmMain::portClosing, this, [this] {
         stopBreakTest();
-        if (rotating()) stopRotation();
+        if (rotating()) {
+            stopRotation();
+        } else if (stopOwed_) {
+            // The line it was owed on goes away now: a last try, then it is no one's.
+            trySendStop();
+            stopOwed_ = false;
+        }
+    });
+    // The port was lost during a rotation and is back: the stop that could not go out goes now.
+    connect(&form_, &TfrmMain::portRestored, this, [this] {
+        if (stopOwed_) trySendStop();
     });
 }
 
@@ -114,7 +126,13 @@ void MotorTestPanel::tiBreakTestTimer() {
 }
 
 void MotorTestPanel::btnStartRotateClick() {
-    modules::Rotation::Start(form_.sender());
+    try {
+        modules::Rotation::Start(form_.sender());
+    } catch (...) {
+        // Part of the start may have gone out.
+        trySendStop();
+        throw;
+    }
     tiRotate->setInterval(udTimerVal->value());
     tiRotate->start();
     if (!rotateBusy_)
@@ -131,10 +149,7 @@ void MotorTestPanel::tiRotateTimer() {
         // As "Stop rotate", where the port still takes it; the first failure is the one shown.
         tiRotate->stop();
         rotateBusy_.reset();
-        try {
-            modules::Rotation::Stop(form_.sender());
-        } catch (...) {
-        }
+        trySendStop();
         throw;
     }
     form_.clearMemos();
@@ -143,7 +158,24 @@ void MotorTestPanel::tiRotateTimer() {
 void MotorTestPanel::btnStopRotateClick() {
     tiRotate->stop();
     rotateBusy_.reset();
-    modules::Rotation::Stop(form_.sender());
+    sendStop();
+}
+
+void MotorTestPanel::sendStop() {
+    try {
+        modules::Rotation::Stop(form_.sender());
+    } catch (...) {
+        stopOwed_ = true;
+        throw;
+    }
+    stopOwed_ = false;
+}
+
+void MotorTestPanel::trySendStop() {
+    try {
+        sendStop();
+    } catch (...) {
+    }
 }
 
 void MotorTestPanel::stopRotation() { guarded([this] { btnStopRotateClick(); }); }

@@ -21,7 +21,8 @@ class TfrmMain;
 //
 // A test stops at its first failed write (a vanished port would otherwise raise an error box
 // every tick), and a rotation never goes on unattended: closing the window or replacing the
-// port stops it as "Stop rotate" does.
+// port stops it as "Stop rotate" does. A stop write that fails (the port was lost) is owed,
+// and goes out when the port comes back.
 class MotorTestPanel : public QWidget {
     Q_OBJECT
 public:
@@ -51,11 +52,16 @@ private:
     void stopBreakTest();
     // The rotation's timer off and register 2 = 0; a failure of that write is reported.
     void stopRotation();
+    // Register 2 = 0; a failure leaves the stop owed and is thrown.
+    void sendStop();
+    // The same, its failure left unsaid (another failure is being reported, or nobody asked).
+    void trySendStop();
     void guarded(const std::function<void()>& handler);
 
     TfrmMain& form_;
     std::unique_ptr<PortBusy> breakBusy_;
     std::unique_ptr<PortBusy> rotateBusy_;
+    bool stopOwed_ = false;
 };
 
 }  // namespace vindelor::app

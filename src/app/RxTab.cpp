@@ -18,7 +18,7 @@ RxTab::RxTab(TfrmMain& form) : form_(form) {
     lblDebugInfo = new QLabel(CaptionText(modules::kDebugInfoStart));
     lblDebugInfo->setObjectName(QStringLiteral("lblDebugInfo"));
     lblDebugInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The status text lines up its values with tabs.
+    // The status text lines up its values with tabs, shown as spaces in a fixed-pitch font.
     lblDebugInfo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     lblDebugInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
     btnReadDebug = new QPushButton(QStringLiteral("Read Debug Info"));
@@ -61,7 +61,7 @@ void RxTab::btnPicoStopClick() {
 }
 
 void RxTab::onDebugInfo(std::span<const std::uint8_t> block) {
-    lblDebugInfo->setText(CaptionText(modules::DebugStatusText(block)));
+    lblDebugInfo->setText(TabsExpanded(CaptionText(modules::DebugStatusText(block))));
 }
 
 }  // namespace vindelor::app

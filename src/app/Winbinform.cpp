@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -28,6 +27,8 @@
 #include "app/FirmwarePanel.h"
 #include "app/GroupModuleTab.h"
 #include "app/GuardedApplication.h"
+#include "app/HiddenTabs.h"
+#include "app/MessageRouter.h"
 #include "app/ModuleLogPanel.h"
 #include "app/MotorTestPanel.h"
 #include "app/PortComboBox.h"
@@ -83,7 +84,10 @@ QWidget* Page(const char* name) {
 }  // namespace
 
 TfrmMain::TfrmMain(protocol::Notifier& notifier, QWidget* parent)
-    : QWidget(parent), notifier_(notifier), sink_(this, [this](const protocol::Message& m) { handleMessage(m); }) {
+    : QWidget(parent),
+      notifier_(notifier),
+      sink_(this, [this](const protocol::Message& m) { handleMessage(m); }),
+      router_(std::make_unique<MessageRouter>(*this)) {
     sender_.setEcho([this](std::string_view item) { AppendText(meSend, FromCp1252(item)); });
     sender_.setAddressSource([this] { return protocol::DecimalOrZero(ToCp1252(edAddress->text())); });
     sender_.setGroupSource([this] { return protocol::DecimalOrZero(ToCp1252(edGroup->text())); });
@@ -94,7 +98,7 @@ TfrmMain::TfrmMain(protocol::Notifier& notifier, QWidget* parent)
     tsBasic->list.registerWords.fill(0);
     cbComPort->refreshDevices();
     readSettings();
-    decideAdministratorMode();
+    hiddenTabs_->decide(settings_.readInteger("KyvaneAdmin").has_value());
     PageControl1->setCurrentIndex(0);
     ReopenPort();
     tsBasic->list.registerWords.fill(0);
@@ -145,7 +149,7 @@ void TfrmMain::buildControls() {
     edGroup->setFixedWidth(kGroupBoxWidth);
     Label4 = new QLabel(QStringLiteral("V" VINDELOR_VERSION));
     Label4->setObjectName(QStringLiteral("Label4"));
-    Label4->installEventFilter(this);
+    hiddenTabs_ = new HiddenTabs(*this);
     Label4->setToolTip(AboutText());
     Label4->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Label4, &QWidget::customContextMenuRequested, this, [this] { notifier_.information("About Vindelor", AboutText().toStdString()); });
@@ -330,16 +334,6 @@ void TfrmMain::applyDefaults() {
     rbVxModeClick();
 }
 
-void TfrmMain::decideAdministratorMode() {
-    if (settings_.readInteger("KyvaneAdmin")) {
-        tsBasic->btnLoadFilter->show();
-        tsBasic->edFilter->show();
-        return;
-    }
-    for (QWidget* page : {tsBigVx, tsVXM_NC, static_cast<QWidget*>(tsVarp)}) PageControl1->setTabVisible(PageControl1->indexOf(page), false);
-    tsBasic->cbHexView->hide();
-}
-
 void TfrmMain::writeSettings() {
     settings_.writeInteger("ComPort", PortIndex);
     settings_.writeInteger("Top", y());
@@ -369,13 +363,6 @@ void TfrmMain::FormActivate() { tsBasic->reload(false); }
 bool TfrmMain::event(QEvent* e) {
     if (e->type() == QEvent::WindowActivate && created_) guarded([this] { FormActivate(); });
     return QWidget::event(e);
-}
-
-bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == Label4 && e->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
-        guarded([this] { Label4Click(); });
-    return QWidget::eventFilter(watched, e);
 }
 
 void TfrmMain::beginPortOperation(std::function<void()> cancel) { portOperations_.push_back(std::move(cancel)); }
@@ -454,7 +441,9 @@ bool TfrmMain::portLost() const { return !portBusy() && port_ && thread_ && thre
 
 void TfrmMain::restartReceiveThread() {
     stopReceiveThread();
-    if (port_ && port_->IsOpen) thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
+    if (!port_ || !port_->IsOpen) return;
+    thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
+    emit portRestored();
 }
 
 void TfrmMain::clearMemos() {
@@ -476,67 +465,7 @@ void TfrmMain::readAllRegisters() {
 }
 
 void TfrmMain::handleMessage(const protocol::Message& message) {
-    guarded([&] {
-        switch (message.number) {
-            case protocol::MsgRegisterValue:
-                tsBasic->list.onRegisterValue(static_cast<int>(message.wParam),
-                                              static_cast<std::uint32_t>(message.lParam));
-                break;
-            case protocol::MsgReceivedByte:
-                appendReceived(message.wParam);
-                break;
-            case protocol::MsgSampleRow:
-                // While the scope runs its rows are its own.
-                if (!tsScope || !tsScope->onSampleRow(message.payload)) tsBasic->list.addSampleRow(message.payload);
-                break;
-            case protocol::MsgModuleInfo:
-                tsVarp->onModuleInfo(message.payload);
-                break;
-            case protocol::MsgProgress:
-                bigVxPanel->onProgress(static_cast<int>(message.wParam));
-                break;
-            case protocol::MsgErrorBox: {
-                const std::string text(message.text);
-                const std::string caption = message.payload.empty()
-                                                ? std::string("Error")
-                                                : std::string(message.payload.begin(), message.payload.end());
-                if (message.wParam)
-                    notifier_.warning(caption, text);
-                else
-                    notifier_.information(caption, text);
-                break;
-            }
-            case protocol::MsgDebugInfo:
-                rxTab->onDebugInfo(message.payload);
-                break;
-            case protocol::MsgFieldbusData:
-                profiTab->onFieldbusData(message.payload);
-                break;
-            case protocol::MsgDebugData:
-                profiTab->onDebugData(message.payload);
-                break;
-            case protocol::MsgModuleStatus:
-                fsTab->onModuleStatus(message.payload);
-                break;
-            case protocol::MsgModuleRegister:
-                fsTab->onModuleRegister(static_cast<int>(message.wParam), static_cast<std::uint32_t>(message.lParam));
-                break;
-            case protocol::MsgLoaderState:
-                LoaderState = static_cast<int>(message.wParam);
-                firmwarePanel->onLoaderState(LoaderState, message.lParam);
-                break;
-            default:
-                break;
-        }
-    });
-}
-
-void TfrmMain::appendReceived(std::int64_t value) {
-    if (meRecieved->document()->characterCount() - 1 >= kReceivedMemoLimit) return;
-    if (value >= 0 && value < 256)
-        AppendText(meRecieved, FromCp1252(protocol::ByteText(static_cast<std::uint8_t>(value))));
-    else if (value == protocol::kLoadedMarker)
-        AppendText(meRecieved, QStringLiteral("<Loaded>"));
+    guarded([&] { router_->route(message); });
 }
 
 void TfrmMain::focusRegisterList() { tsBasic->lbParams->setFocus(); }
@@ -583,17 +512,6 @@ void TfrmMain::rbBigVxModeClick() {
 void TfrmMain::rbKTI30ModeClick() {
     setDeviceType(registers::KT42);
     tsBasic->reload(false);
-}
-
-void TfrmMain::Label4Click() {
-    if (++versionClicks_ < kRevealClicks) return;
-    versionClicks_ = 0;
-    revealHiddenTabs();
-}
-
-void TfrmMain::revealHiddenTabs() {
-    for (QWidget* page : {tsBigVx, tsVXM_NC, static_cast<QWidget*>(tsVarp)}) PageControl1->setTabVisible(PageControl1->indexOf(page), true);
-    tsBasic->cbHexView->show();
 }
 
 }  // namespace vindelor::app

@@ -32,6 +32,8 @@ class BigVxPanel;
 class NcxBootPanel;
 class FirmwarePanel;
 class GroupModuleTab;
+class HiddenTabs;
+class MessageRouter;
 class ModuleLogPanel;
 class MotorTestPanel;
 class PortComboBox;
@@ -51,7 +53,6 @@ public:
     static constexpr int kWindowWidth = 731;
     static constexpr int kWindowHeight = 595;
     static constexpr int kMinimumHeight = 400;
-    static constexpr int kRevealClicks = 5;  // clicks on the version label that show the hidden tabs
     static constexpr int kPortBufferSize = 8000;
     static constexpr int kReceivedMemoLimit = 250;
     static constexpr int kDefaultBaudRate = 19200;
@@ -101,6 +102,8 @@ public:
 
     // The handler of every message from a worker thread, on the window thread.
     void handleMessage(const protocol::Message& message);
+    // Runs a handler of a user action; an error it throws becomes a message box.
+    void guarded(const std::function<void()>& handler);
 
     // Set after construction; one dialog serves the program's whole life.
     TdlgEnterValue* dlgEnterValue = nullptr;
@@ -152,11 +155,12 @@ signals:
     // The port object is about to be closed, replaced or destroyed (a port change, the end of
     // the window): whatever uses it on its own lets go of it now.
     void portClosing();
+    // The port was lost and has opened again; the receive thread runs on it.
+    void portRestored();
 
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
-    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void buildControls();
@@ -164,15 +168,11 @@ private:
     void applyDefaults();
     void applyDeviceTypeSetting(int vxMode);
     void writeSettings();
-    void decideAdministratorMode();
     void FormCreate();
     void FormActivate();
     void stopReceiveThread();
     void setDeviceType(int type);
-    void revealHiddenTabs();
     void focusRegisterList();
-    void appendReceived(std::int64_t value);
-    void guarded(const std::function<void()>& handler);
 
     void cbComPortChange(int index);
     void cbBaudrateChange(int index);
@@ -181,7 +181,6 @@ private:
     void rbVxModeClick();
     void rbBigVxModeClick();
     void rbKTI30ModeClick();
-    void Label4Click();
 
     protocol::Notifier& notifier_;
     SettingsStore settings_;
@@ -191,7 +190,8 @@ private:
     std::unique_ptr<protocol::RecvThread> thread_;
     std::vector<std::function<void()>> portOperations_;  // the cancel of each running one
     bool closeWhenIdle_ = false;
-    int versionClicks_ = 0;
+    std::unique_ptr<MessageRouter> router_;
+    HiddenTabs* hiddenTabs_ = nullptr;  // a child of the window
     bool created_ = false;
 };
 

@@ -25,6 +25,7 @@
 #include "app/TdlgEnterValue.h"
 #include "app/Winbinform.h"
 #include "registers/Definitions.h"
+#include "util/EndingSignals.h"
 #include "util/Licence.h"
 
 namespace {
@@ -143,9 +144,10 @@ int ReportSelfTest(const TfrmMain& window, const PrintingNotifier& notifier) {
     return !notifier.loadFailed && list.defs.registerCount > 0 && window.tsBasic->lbParams->count() > 0 ? 0 : 1;
 }
 
-// Ctrl+C or a terminate request closes the window as "Exit" would, so the settings are written
-// and the demo's temporary folders go away. The handler only writes a byte to a socket; the
-// window thread does the rest.
+// Every signal that would end the program (Ctrl+C, a terminate request, the terminal that
+// started it closing, ...) closes the window as "Exit" would: a running rotation is stopped,
+// the settings are written and the demo's temporary folders go away. The handler only writes a
+// byte to a socket; the window thread does the rest.
 int gSignalSocket[2] = {-1, -1};
 
 void OnSignal(int) {
@@ -162,12 +164,7 @@ void CloseOnSignals(QWidget& window) {
         notifier->setEnabled(false);
         window.close();
     });
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    for (int signal : vindelor::util::EndingSignals()) vindelor::util::CatchIfDefault(signal, OnSignal, SA_RESTART);
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <string>
+
+namespace vindelor::registers {
+struct Definitions;
+}
 
 namespace vindelor::cli {
 
@@ -37,6 +42,20 @@ inline void AddJsonFlag(CLI::App* command, CommandContext& ctx) {
     command->add_flag("--json", ctx.json, "Print JSON: one object, or one a line for repeated output (see README)");
 }
 
+// A whole number of at least `min`, refused with a message that says so (the library's own
+// range checks print the limits of a double).
+inline CLI::Validator AtLeast(long long min) {
+    return CLI::Validator(
+        [min](std::string& text) -> std::string {
+            long long v = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+            if (error != std::errc() || end != text.data() + text.size()) return "not a whole number: " + text;
+            if (v < min) return text + " is too small; the least is " + std::to_string(min);
+            return {};
+        },
+        min == 0 ? "NONNEGATIVE" : min == 1 ? "POSITIVE" : "AT LEAST " + std::to_string(min));
+}
+
 // Each subsystem adds its commands to the application; the callbacks set ctx.status.
 void AddRegisterCommands(CLI::App& app, CommandContext& ctx);
 void AddFirmwareCommands(CLI::App& app, CommandContext& ctx);
@@ -53,8 +72,8 @@ void AddParameterCommands(CLI::App& app, CommandContext& ctx);
 
 // The group write of the group-write module's tab: an explicit group and sequence, the value as
 // a plain integer, its width from the register's definition. Prints the next sequence.
-void ModuleGroupWrite(CommandContext& ctx, const std::string& reg, const std::string& value, const std::string& group,
-                      int sequence);
+void ModuleGroupWrite(CommandContext& ctx, const registers::Definitions& defs, const std::string& reg,
+                      const std::string& value, const std::string& group, int sequence);
 
 // An error to report on stderr with the given exit status.
 struct CommandError {

@@ -3,15 +3,13 @@
 // the break and rotation tests. Each does what its tab does, with the same bytes.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <csignal>
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "cli/Cli.h"
 #include "cli/Session.h"
+#include "cli/SignalWatch.h"
 #include "modules/DebugViews.h"
 #include "modules/GroupModule.h"
 #include "modules/IntegerText.h"
@@ -27,28 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kReplyTimeoutMs = 1000;
-// How often a wait looks at the interrupt flag (a signal handler can only set a flag).
-constexpr auto kInterruptCheck = std::chrono::milliseconds(50);
-
-std::atomic<bool> g_interrupted {false};
-void OnInterrupt(int) { g_interrupted = true; }
-
-void CatchInterrupts() {
-    g_interrupted = false;
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-}
-
-// Sleeps for ms, or less when interrupted; false when interrupted.
-bool SleepUnlessInterrupted(int ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!g_interrupted) {
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) return true;
-        std::this_thread::sleep_for(std::min<Clock::duration>(left, kInterruptCheck));
-    }
-    return false;
-}
+// How long the stop write may take to leave the line before the program ends.
+constexpr std::uint32_t kStopSentSlackMs = 200;
 
 // The core's texts break lines with "\r" or "\r\n"; a terminal wants "\n".
 std::string TerminalText(const std::string& text) {
@@ -102,31 +80,44 @@ struct ModuleArgs {
 };
 
 void PollCommand(CommandContext& ctx, const ModuleArgs& a) {
+    // A signal or a closed output ends the poll as its time running out does.
+    SignalWatch signals;
     // The poll owns the port: no receive thread reads it meanwhile.
     auto port = MakePort(ctx.options.port, ctx.options.baud);
     OpenOrThrow(*port);
-    CatchInterrupts();
     std::mutex mutex;
-    std::condition_variable ended;
     std::string failure;
+    std::atomic<bool> outputClosed {false};
     modules::ModulePoller poller(
         *port,
-        [](const std::string& text) {
+        [&](const std::string& text) {
             std::cout << TerminalText(text);
             std::cout.flush();
+            if (!std::cout) {
+                outputClosed = true;
+                signals.wake();
+            }
         },
         [&](const serial::TSerErr& e) {
             std::lock_guard lock(mutex);
             failure = std::string(e.Text) + (e.Detail[0] ? std::string(": ") + e.Detail : std::string());
-            ended.notify_all();
+            signals.wake();
         });
+    const auto failed = [&] {
+        std::lock_guard lock(mutex);
+        return !failure.empty();
+    };
     const auto deadline = Clock::now() + std::chrono::seconds(a.seconds);
-    std::unique_lock lock(mutex);
-    while (!g_interrupted && failure.empty() && (a.seconds <= 0 || Clock::now() < deadline))
-        ended.wait_for(lock, kInterruptCheck);
-    lock.unlock();
+    while (!signals.caught() && !outputClosed && !failed()) {
+        if (a.seconds <= 0)
+            signals.wait();
+        else if (signals.waitUntil(deadline))
+            break;
+    }
     poller.Stop();
-    if (!failure.empty()) throw CommandError {kExitDevice, failure};
+    if (failed()) throw CommandError {kExitDevice, failure};
+    // Replies that the poll cannot take (wrong letters, cut short) are no answer either.
+    if (poller.Exchanges() == 0) throw CommandError {kExitDevice, "No answer from the module to the text poll"};
 }
 
 void ModuleStatusCommand(CommandContext& ctx) {
@@ -191,52 +182,65 @@ void ProfiWriteCommand(CommandContext& ctx, const ModuleArgs& a) {
 }
 
 void BreakTestCommand(CommandContext& ctx, const ModuleArgs& a) {
+    SignalWatch signals;
     Session s(ctx.options);
-    CatchInterrupts();
     modules::BreakTest test;
-    for (int i = 0; i < a.ticks && SleepUnlessInterrupted(modules::kBreakTestIntervalMs); ++i) {
+    auto next = Clock::now();
+    for (int i = 0; i < a.ticks; ++i) {
+        next += std::chrono::milliseconds(modules::kBreakTestIntervalMs);
+        if (!signals.waitUntil(next)) break;
         test.Tick(s.sender());
         s.flushSendEcho();
         std::cout << "register " << int {modules::kModeRegister} << " = " << test.Value() << std::endl;
+        if (!std::cout) break;  // the output was closed
     }
 }
 
 void RotateCommand(CommandContext& ctx, const ModuleArgs& a) {
+    // From before the port opens: a signal meanwhile ends the command before anything moves.
+    SignalWatch signals;
     Session s(ctx.options);
+    if (signals.caught()) return;
+    // A crash cannot send through the sender; its handler writes these bytes itself. Gone
+    // before the port closes.
+    const SignalWatch::LastWords lastWords(s.port().Handle, modules::Rotation::StopFrame(ctx.options.address));
     StderrNotifier notes;
-    CatchInterrupts();
     modules::Rotation rotation;
-    modules::Rotation::Start(s.sender());
-    // The motor never keeps turning after the command: the stop goes out on every way out.
+    // The motor never keeps turning after the command: the stop goes out on every way out,
+    // and has left the line before the program ends.
+    const auto stop = [&] {
+        modules::Rotation::Stop(s.sender());
+        s.flushSendEcho();
+        s.port().WaitSent(kStopSentSlackMs);
+    };
     try {
-        for (int i = 0; i < a.ticks && SleepUnlessInterrupted(a.interval); ++i) {
+        modules::Rotation::Start(s.sender());
+        s.flushSendEcho();
+        auto next = Clock::now();
+        for (int i = 0; i < a.ticks; ++i) {
+            next += std::chrono::milliseconds(a.interval);
+            if (!signals.waitUntil(next)) break;
             const std::int32_t v = rotation.Tick(s.sender(), notes, a.increment);
             s.flushSendEcho();
             std::cout << "register " << int {modules::kRotateRegister} << " = " << v << std::endl;
+            if (!std::cout) break;  // the output was closed: nobody watches any more
         }
     } catch (...) {
         try {
-            modules::Rotation::Stop(s.sender());
+            stop();
         } catch (...) {
         }
         throw;
     }
-    modules::Rotation::Stop(s.sender());
-    s.flushSendEcho();
+    stop();
+    if (const int signal = signals.caught())
+        std::cerr << "vindelor-cli: " << SignalName(signal) << ": rotation stopped" << std::endl;
 }
 
 }  // namespace
 
-void ModuleGroupWrite(CommandContext& ctx, const std::string& reg, const std::string& value, const std::string& group,
-                      int sequence) {
-    const auto type = registers::DeviceTypeFromName(ctx.options.type);
-    if (!type) throw CommandError {kExitUsage, "Unknown device type " + ctx.options.type};
-    registers::Definitions defs;
-    const auto loaded = registers::LoadDefinitions(defs, *type, ctx.options.alt, ".");
-    if (!loaded.registersLoaded)
-        throw CommandError {kExitUsage, "No usable register definitions for " + ctx.options.type +
-                                            " in the current folder" +
-                                            (loaded.errors.empty() ? "" : " (" + loaded.errors.front() + ")")};
+void ModuleGroupWrite(CommandContext& ctx, const registers::Definitions& defs, const std::string& reg,
+                      const std::string& value, const std::string& group, int sequence) {
     WithTextsChecked([&] {
         modules::ReadInteger(group);
         modules::ReadInteger(reg);
@@ -258,8 +262,8 @@ void AddModuleCommands(CLI::App& app, CommandContext& ctx) {
     auto args = std::make_shared<ModuleArgs>();
 
     auto* poll = app.add_subcommand("poll", "Poll the fieldbus module's text and print it as it arrives");
-    poll->add_option("--seconds", args->seconds, "Stop after N seconds (default: until interrupted)")
-        ->check(CLI::NonNegativeNumber);
+    poll->add_option("--seconds", args->seconds, "Stop after N seconds (default: until interrupted)")->check(AtLeast(0));
+    poll->footer("Exit status 1 when no valid reply came from the module in the whole run.");
     poll->callback([&ctx, args] { PollCommand(ctx, *args); });
 
     auto* module = app.add_subcommand("module", "The group-write module's status and registers");
@@ -294,18 +298,24 @@ void AddModuleCommands(CLI::App& app, CommandContext& ctx) {
                     [](std::span<const std::uint8_t> d) { return modules::DebugAreaText(d); });
     });
 
-    auto* brk = app.add_subcommand("break-test", "Write register 2 with 3, 0, 3, ... every 500 ms");
-    brk->add_option("--ticks", args->ticks, "Number of writes")->check(CLI::PositiveNumber)->capture_default_str();
+    auto* brk = app.add_subcommand("break-test",
+                                   "Write register 2 with 3, 0, 3, ... every 500 ms. No stop write follows: after an "
+                                   "odd number of ticks register 2 stays at 3");
+    brk->add_option("--ticks", args->ticks, "Number of writes (odd: register 2 is left at 3)")
+        ->check(AtLeast(1))
+        ->capture_default_str();
     brk->callback([&ctx, args] { BreakTestCommand(ctx, *args); });
 
-    auto* rotate = app.add_subcommand("rotate", "Manual rotation: register 2 = 7, steps in register 176, then 2 = 0");
+    auto* rotate = app.add_subcommand("rotate",
+                                      "Manual rotation: register 2 = 7, steps in register 176, then 2 = 0 (also on a "
+                                      "signal, a closed output or an error)");
     rotate->add_option("--increment", args->increment, "Step per tick")
         ->check(CLI::Range(modules::kIncrementMin, modules::kIncrementMax))
         ->capture_default_str();
     rotate->add_option("--interval", args->interval, "Milliseconds between ticks")
         ->check(CLI::Range(modules::kIntervalMinMs, modules::kIntervalMaxMs))
         ->capture_default_str();
-    rotate->add_option("--ticks", args->ticks, "Number of steps")->check(CLI::PositiveNumber)->capture_default_str();
+    rotate->add_option("--ticks", args->ticks, "Number of steps")->check(AtLeast(1))->capture_default_str();
     rotate->callback([&ctx, args] { RotateCommand(ctx, *args); });
 }
 

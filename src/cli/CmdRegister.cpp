@@ -506,7 +506,7 @@ void AddRegisterCommands(CLI::App& app, CommandContext& ctx) {
     auto* read = app.add_subcommand("read", "Read a register and print its value");
     read->add_option("register", args->reg, regHelp)->required();
     words(read);
-    read->add_option("--repeat", args->repeat, "Read N times and print the round-trip times")->check(CLI::PositiveNumber);
+    read->add_option("--repeat", args->repeat, "Read N times and print the round-trip times")->check(AtLeast(1));
     AddJsonFlag(read, ctx);
     read->callback([&ctx, args] { ReadCommand(ctx, *args); });
 
@@ -525,9 +525,12 @@ void AddRegisterCommands(CLI::App& app, CommandContext& ctx) {
         "As the group-write module's tab: this group, REGISTER a defined number, VALUE a plain integer");
     words(group);
     group->callback([&ctx, args, explicitGroup] {
-        if (explicitGroup->count() > 0)
-            ModuleGroupWrite(ctx, args->reg, args->value, args->moduleGroup, args->sequence);
-        else
+        if (explicitGroup->count() > 0) {
+            // The register's width comes from the definitions every other command finds.
+            CliRegisters regs(ctx.options);
+            RequireDefinitions(regs, ctx.options);
+            ModuleGroupWrite(ctx, regs.list.defs, args->reg, args->value, args->moduleGroup, args->sequence);
+        } else
             WriteCommand(ctx, *args, true);
     });
 
@@ -537,7 +540,7 @@ void AddRegisterCommands(CLI::App& app, CommandContext& ctx) {
     list->callback([&ctx, args] { ListCommand(ctx, *args); });
 
     auto* sample = app.add_subcommand("sample", "Take samples of the four selected registers");
-    sample->add_option("--count", args->count, "Number of samples")->check(CLI::PositiveNumber)->capture_default_str();
+    sample->add_option("--count", args->count, "Number of samples")->check(AtLeast(1))->capture_default_str();
     AddJsonFlag(sample, ctx);
     sample->callback([&ctx, args] { SampleCommand(ctx, *args); });
 

@@ -29,4 +29,8 @@ std::int32_t Rotation::Tick(protocol::Sender& sender, protocol::Notifier& notifi
 
 void Rotation::Stop(protocol::Sender& sender) { WriteRegister4(sender, kModeRegister, kStopMode); }
 
+std::vector<std::uint8_t> Rotation::StopFrame(int address) {
+    return protocol::BuildWriteRequest(address, kModeRegister, kFourByteWords, static_cast<std::uint32_t>(kStopMode));
+}
+
 }  // namespace vindelor::modules

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "protocol/Notifier.h"
 #include "protocol/Sender.h"
@@ -51,6 +52,9 @@ public:
     std::int32_t Tick(protocol::Sender& sender, protocol::Notifier& notifier, int increment);
     // "Stop rotate": register 2 = 0.
     static void Stop(protocol::Sender& sender);
+    // The bytes of that write to a device address, for a writer that cannot use a sender
+    // (a crash handler).
+    static std::vector<std::uint8_t> StopFrame(int address);
     std::int32_t Total() const { return total_; }
 
 private:

@@ -18,7 +18,9 @@ constexpr std::uint8_t kBootFirst = 0xA0;      // bootloader frames start with 0
 constexpr std::size_t kMaxBootData = 15;       // the count of a bootloader frame is 0..15
 constexpr std::uint8_t kDownloadLetter = 'f';  // "fff": a large motor asks for its firmware
 
-bool IsLetter(std::uint8_t b) { return b > 0x20 && b < 0x7F; }
+constexpr std::uint8_t kPollLetter = ' ';  // the module text poll's letter is the blank
+
+bool IsLetter(std::uint8_t b) { return b >= kPollLetter && b < 0x7F; }
 
 // The letter three times, complemented pairs (the first one the destination) and 0xAA 0xAA
 // where the next pair would begin. A pair can never be 0xAA 0xAA, so the end is unambiguous.
@@ -87,6 +89,7 @@ const char* CommandName(std::uint8_t letter) {
         case 'V': return "write to flash";
         case 'T': return "enter safe mode";
         case 'U': return "exit safe mode";
+        case kPollLetter: return "text poll";
         default: return nullptr;
     }
 }
@@ -128,6 +131,7 @@ std::string DescribeReply(std::uint8_t letter, const std::vector<std::uint8_t>& 
         case 'C': text = "debug data reply " + Count(data); break;
         case 'a': text = "module info reply " + Count(data); break;
         case 'X': text = "module status reply " + Count(data); break;
+        case kPollLetter: text = "text poll reply " + Count(data); break;
         default: break;
     }
     if (text.empty()) text = Format("reply %s, %s", Letter(letter).c_str(), Count(v.size() - 1).c_str());

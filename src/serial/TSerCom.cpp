@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "serial/LineTime.h"
 #include "serial/PortNames.h"
 
 namespace vindelor::serial {
@@ -133,9 +134,11 @@ void TSerCom::Open() {
         ::ioctl(fd, TIOCSSERIAL, &ss);
     }
 
-    // A fresh port starts with empty queues: bytes sent before the open are not a reply.
+    // A fresh port starts with empty queues: bytes sent before the open are not a reply, and
+    // bytes of ours still queued are gone.
     ::tcflush(fd, TCIOFLUSH);
     DropReadBuffer();
+    lineFreeNs_ = Clock::now().time_since_epoch().count();
     IsOpen = true;
     hangUpTold_ = false;
     TapEvent("open " + path + " baud " + std::to_string(BaudRate));
@@ -276,6 +279,12 @@ int TSerCom::WaitByte(std::uint32_t ms) {
     return r;
 }
 
+int TSerCom::DiscardInput() {
+    int dropped = 0;
+    while (ReadByte() >= 0) ++dropped;
+    return dropped;
+}
+
 int TSerCom::ReadByteNow() {
     int r = ReadByte();
     if (r < 0) throw TSerErr(TSerErr::Io, "No Data");
@@ -287,8 +296,7 @@ namespace {
 // Hands every byte to the driver or fails: the descriptor is non-blocking, so a line that
 // stops taking bytes ends in an error instead of a hang.
 bool WriteAll(int fd, const std::uint8_t* p, std::size_t count, std::uint32_t baud) {
-    const auto lineMs = static_cast<long long>(count) * 10 * 1000 / (baud ? baud : 9600);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(2 * lineMs + kWriteSlackMs);
+    const auto deadline = Clock::now() + 2 * LineTimeMs(count, baud) + std::chrono::milliseconds(kWriteSlackMs);
     while (count > 0) {
         ssize_t n = ::write(fd, p, count);
         if (n > 0) {
@@ -318,41 +326,57 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t count, std::uint32_t ba
 void TSerCom::SendChar(std::uint8_t b) {
     if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending char");
     Tapped(TrafficTap::Direction::Sent, &b, 1);
+    const auto start = Clock::now();
     if (!WriteAll(Handle, &b, 1, BaudRate)) {
         TapEvent("write failed");
         throw TSerErr(TSerErr::Io, "Error sending char");
     }
+    NoteWritten(1, start);
 }
 
 void TSerCom::SendString(const std::uint8_t* p, int count) {
     if (count < 0 || !IsOpen) throw TSerErr(TSerErr::Io, "Error sending string");
     if (count == 0) return;
     Tapped(TrafficTap::Direction::Sent, p, static_cast<std::size_t>(count));
+    const auto start = Clock::now();
     if (!WriteAll(Handle, p, static_cast<std::size_t>(count), BaudRate)) {
         TapEvent("write failed");
         throw TSerErr(TSerErr::Io, "Error sending string");
+    }
+    NoteWritten(static_cast<std::size_t>(count), start);
+}
+
+void TSerCom::NoteWritten(std::size_t count, Clock::time_point start) {
+    // The bytes cannot start before the write began, nor before the bytes ahead of them have
+    // left; the line then takes its time for each. A lower bound of the real end, never later.
+    const std::int64_t line = std::chrono::duration_cast<Clock::duration>(LineTime(count, BaudRate)).count();
+    const std::int64_t begun = start.time_since_epoch().count();
+    std::int64_t free = lineFreeNs_.load();
+    while (!lineFreeNs_.compare_exchange_weak(free, std::max(free, begun) + line)) {
     }
 }
 
 bool TSerCom::WaitSent(std::uint32_t slackMs) {
     if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending string");
+    std::this_thread::sleep_until(Clock::time_point(Clock::duration(lineFreeNs_.load())));
     const auto queued = [this] {
         int n = 0;
         if (::ioctl(Handle, TIOCOUTQ, &n) != 0) throw TSerErr(TSerErr::Io, "Error sending string");
-        return n;
+        return static_cast<std::size_t>(std::max(n, 0));
     };
-    int left = queued();
-    const auto lineMs = [this](int bytes) {
-        return static_cast<long long>(bytes) * 10 * 1000 / (BaudRate ? BaudRate : 9600);
-    };
-    const auto deadline = Clock::now() + std::chrono::milliseconds(lineMs(left) + slackMs);
+    std::size_t left = queued();
+    const auto deadline = Clock::now() + LineTimeMs(left, BaudRate) + std::chrono::milliseconds(slackMs);
     // Sleeps the line time of what is left each round, so the wait costs no processor time.
     while (left > 0) {
         if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::max<long long>(1, lineMs(left))));
+        std::this_thread::sleep_for(std::max(std::chrono::milliseconds(1), LineTimeMs(left, BaudRate)));
         left = queued();
     }
     return true;
+}
+
+void TSerCom::EnsureSent(std::uint32_t slackMs) {
+    if (!WaitSent(slackMs)) throw TSerErr(TSerErr::Io, "Error sending string");
 }
 
 void TSerCom::FillReceiveRing(std::uint32_t n, const std::function<bool()>& abandon) {
@@ -391,10 +415,12 @@ void TSerCom::FlushTransmitRing() {
     }
     if (!IsOpen) throw TSerErr(TSerErr::Io, "Error sending data");
     Tapped(TrafficTap::Direction::Sent, block.data(), block.size());
+    const auto start = Clock::now();
     if (!WriteAll(Handle, block.data(), block.size(), BaudRate)) {
         TapEvent("write failed");
         throw TSerErr(TSerErr::Io, "Error sending data");
     }
+    NoteWritten(block.size(), start);
     TransmitCount = 0;
 }
 

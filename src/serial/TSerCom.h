@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,13 +53,22 @@ public:
     int ReadByteOrWake(std::uint32_t ms);
     // Ends the current or the next ReadByteOrWake wait. Safe from any thread.
     void WakeReader();
+    // Drops every byte that waits in the input (read, so a traffic tap still sees it) and
+    // returns how many there were. Never waits. Throws on port errors.
+    int DiscardInput();
 
     void SendChar(std::uint8_t b);
     void SendString(const std::uint8_t* p, int count);
     // Waits until the driver has put every byte written so far on the line (a write returns
     // as soon as the driver holds the bytes), at most the line time of what is left plus
     // slackMs. False when bytes are still waiting then. Throws on port errors.
+    // A driver that does not report its queue (a pseudo-terminal, some USB adapters) reports
+    // it empty: the wait then lasts at least until the line can have carried every byte
+    // written, at the rate each was written at.
     bool WaitSent(std::uint32_t slackMs);
+    // WaitSent, throwing "Error sending string" when bytes are still waiting after it: a wait
+    // for an answer that starts only then never counts our own bytes' line time.
+    void EnsureSent(std::uint32_t slackMs);
 
     // Buffered block transfers of the expansion-module poll. With `abandon`, a WakeReader()
     // during the wait asks it whether to give up ("Error recving data") or go on waiting.
@@ -113,6 +123,9 @@ private:
     }
     // Throws the read error, telling the tap once when the line hung up.
     [[noreturn]] void ReadFailed(bool hangUp);
+    // Counts count bytes handed to the driver by a write that began at start into the time
+    // the line is free again.
+    void NoteWritten(std::size_t count, std::chrono::steady_clock::time_point start);
 
     std::string devicePath_;
     int wakeFd_ = -1;  // eventfd written by WakeReader
@@ -121,6 +134,9 @@ private:
     std::size_t readLen_ = 0;
     std::atomic<TrafficTap*> tap_ {nullptr};
     bool hangUpTold_ = false;
+    // The earliest the line can have carried every byte written (steady clock ticks since its
+    // epoch). Written by whichever thread sends, so atomic.
+    std::atomic<std::int64_t> lineFreeNs_ {0};
 };
 
 // The detail line of an open failure: the device, the system's reason and, where the user can

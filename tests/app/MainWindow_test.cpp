@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/HiddenTabs.h"
 #include "app/PortBusy.h"
 #include "app/PortJob.h"
 
@@ -266,7 +267,7 @@ private slots:
             QVERIFY(w.PageControl1->isTabVisible(w.PageControl1->indexOf(page)));
 
         // Clicks on the version label reveal the tabs and "Hex view", not the filter controls.
-        for (int i = 0; i < TfrmMain::kRevealClicks - 1; ++i) QTest::mouseClick(w.Label4, Qt::LeftButton);
+        for (int i = 0; i < vindelor::app::HiddenTabs::kRevealClicks - 1; ++i) QTest::mouseClick(w.Label4, Qt::LeftButton);
         QCOMPARE(tabsShown(), admin);
         QTest::mouseClick(w.Label4, Qt::LeftButton);
         QVERIFY(tabsShown());

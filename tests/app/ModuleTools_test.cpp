@@ -2,8 +2,12 @@
 // group-write module's tab, the "Rx" and "Profi" views and the motor tests of "BigVx". Their
 // controls and texts, and every byte their buttons send.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QSpinBox>
+
+#include <chrono>
+#include <thread>
 
 #include "WindowFixture.h"
 #include "app/GroupModuleTab.h"
@@ -32,13 +36,6 @@ class ModuleToolsTest : public WindowFixture {
             out.emplace_back(f.body[0], f.body[2] | f.body[3] << 8 | f.body[4] << 16 | static_cast<std::uint32_t>(f.body[5]) << 24);
         }
         return out;
-    }
-
-    static QString Caption(const char* text) {
-        QString s = QString::fromLatin1(text);
-        s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        return s;
     }
 
 private slots:
@@ -166,12 +163,20 @@ private slots:
         rx().btnReadDebug->click();
         QCOMPARE(rx().lblDebugInfo->text(), QStringLiteral("Waiting for debug info..."));
         QCOMPARE(w.meSend->toPlainText(), Echo({0x30, 0x30, 0x30, 0xFF, 0x00, 0xAA, 0xAA}));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            rx().lblDebugInfo->text(),
-            Caption("Current State\t: 1\r\rTimer Status\t: 0\rCounter Status\t: 0\rError Flag\t: 0\rIn Position\t: 0\r\r"
-                    "Inputs\t\t: 000000\rOutputs\t\t: 000000\r\rTimer\t\t: 4660\rCounter\t\t: 0\r"
-                    "Mode Command: Init Mode, Acelleration 4"),
-            kWait);
+        // The tabs as eight-column stops: every row's colon in column 16, "Error Flag" and
+        // "In Position" too.
+        QTRY_COMPARE_WITH_TIMEOUT(rx().lblDebugInfo->text(),
+                                  QStringLiteral("Current State   : 1\n\n"
+                                                 "Timer Status    : 0\n"
+                                                 "Counter Status  : 0\n"
+                                                 "Error Flag      : 0\n"
+                                                 "In Position     : 0\n\n"
+                                                 "Inputs          : 000000\n"
+                                                 "Outputs         : 000000\n\n"
+                                                 "Timer           : 4660\n"
+                                                 "Counter         : 0\n"
+                                                 "Mode Command: Init Mode, Acelleration 4"),
+                                  kWait);
         rx().btnPicoReset->click();
         QCOMPARE(w.meSend->toPlainText(), Echo({0x33, 0x33, 0x33, 0xFF, 0x00, 0xAA, 0xAA}));
         rx().btnPicoStop->click();
@@ -292,6 +297,49 @@ private slots:
         QCOMPARE(Boxes(boxes_), QStringList());
     }
 
+    // The ticks never come early: tick k comes no sooner than k intervals after the start. A
+    // coarse timer moves each tick by up to 5 % towards a round tenth or half of a second, so
+    // the timers start a little past one (120 ms past a multiple of 500 ms), where that move
+    // is early.
+    void motorTestTimersKeepTheirIntervals_data() {
+        QTest::addColumn<bool>("rotation");
+        QTest::addColumn<int>("ticks");
+        QTest::newRow("rotation, 100 ms") << true << 8;
+        QTest::newRow("break test, 500 ms") << false << 4;
+    }
+
+    void motorTestTimersKeepTheirIntervals() {
+        QFETCH(bool, rotation);
+        QFETCH(int, ticks);
+        open();
+        QTimer* timer = rotation ? motor().tiRotate : motor().tiBreakTest;
+        const int interval = rotation ? motor().udTimerVal->value() : vindelor::modules::kBreakTestIntervalMs;
+        QElapsedTimer clock;
+        std::vector<qint64> at;
+        connect(timer, &QTimer::timeout, this, [&] { at.push_back(clock.nsecsElapsed()); });
+        using namespace std::chrono_literals;
+        constexpr auto kPhase = 120ms;
+        constexpr auto kRound = 500ms;
+        const auto past = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch()) %
+                          kRound;
+        std::this_thread::sleep_for((kPhase - past + kRound) % kRound);
+        clock.start();  // before the timer starts: this only makes the bound below easier
+        (rotation ? motor().btnStartRotate : motor().btnBreakTest)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(at.size() >= static_cast<std::size_t>(ticks), kWait + ticks * interval);
+        (rotation ? motor().btnStopRotate : motor().btnBreakTest)->click();
+        QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+        // Late ticks are the machine's load; early ones are the timer's kind. A millisecond of
+        // leeway for rounding.
+        constexpr qint64 kLeewayNs = 1'000'000;
+        for (std::size_t k = 1; k <= at.size(); ++k) {
+            const qint64 due = static_cast<qint64>(k) * interval * 1'000'000;
+            QVERIFY2(at[k - 1] >= due - kLeewayNs, qPrintable(QStringLiteral("tick %1 came %2 ms early")
+                                                                   .arg(k)
+                                                                   .arg(static_cast<double>(due - at[k - 1]) / 1e6)));
+        }
+    }
+
     void incrementZeroWritesTheSameValue() {
         open();
         motor().udRotate->setValue(0);
@@ -334,6 +382,30 @@ private slots:
         const std::size_t count = writes().size();
         QTest::qWait(300);
         QCOMPARE(writes().size(), count);
+    }
+
+    void aRotationCutOffByALostPortIsStoppedWhenThePortComesBack() {
+        TfrmMain& w = open();
+        motor().btnStartRotate->click();
+        QTRY_VERIFY_WITH_TIMEOUT(writes().size() >= 2, kWait);
+        sim_->hangUp();
+        // The next tick fails; so does its stop, on a line that is gone.
+        QTRY_VERIFY_WITH_TIMEOUT(!motor().rotating(), kWait);
+        QCOMPARE(boxes_.boxes.size(), std::size_t {1});
+        auto* status = w.findChild<QLabel*>(QStringLiteral("lblPortStatus"));
+        QVERIFY(status);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("Port lost")), kWait);
+        QCOMPARE(writes().back().first, 176);
+
+        // The adapter is plugged in again: the stop goes out at once.
+        sim_ = std::make_unique<vindelor::sim::SimPort>(device_);
+        vindelor::sim::LinkPort(portDir().toStdString(), 1, sim_->slavePath());
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Port back"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(writes().back(), (std::pair<int, std::uint32_t> {2, 0}), kWait);
+        const std::size_t count = writes().size();
+        QTest::qWait(300);
+        QCOMPARE(writes().size(), count);
+        QCOMPARE(boxes_.boxes.size(), std::size_t {1});
     }
 
     // --- VXM-NC ---

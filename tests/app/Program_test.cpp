@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
+
 #include "app/SingleInstance.h"
 
 namespace {
@@ -156,6 +158,28 @@ private slots:
             p->kill();
             QVERIFY(p->waitForFinished(kStartMs));
         }
+    }
+
+    // A signal that would end the program closes the window as "Exit" does (which stops a
+    // rotation first): the program ends normally and lets go of its lock.
+    void aSignalClosesTheWindow_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGQUIT") << SIGQUIT;
+        QTest::newRow("SIGUSR1") << SIGUSR1;
+    }
+
+    void aSignalClosesTheWindow() {
+        QFETCH(int, signal);
+        QProcess p;
+        startFirstInstance(p);
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        QVERIFY(p.waitForFinished(kStartMs));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(!QFile::exists(lockFile()));
     }
 
     void theDemoShowsTheMotorEvenAfterAnInstanceWasKilled() {

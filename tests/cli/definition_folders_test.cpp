@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "registers/Definitions.h"
 #include "sim/DeviceSetup.h"
@@ -67,6 +68,19 @@ TEST_F(CliDefinitionFolders, TheUsersFolderComesBeforeTheShippedOneAndTheCurrent
     r = run("list");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "  1:HEREREG                   0          Integer\n");
+}
+
+// Every command finds them the same way, the group write of the module tab too.
+TEST_F(CliDefinitionFolders, TheUsersFolderServesEveryCommand) {
+    fs::create_directories(userDefs);
+    fs::copy(kDefs, userDefs);
+    device->setGroup(5);
+    for (const char* args : {"read FIRMWARE", "group-write 3 1234 --group 5 --sequence 1", "group-write MODE 1"}) {
+        CliRun r = run(args);
+        EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(device->value(3), 1234u);
 }
 
 TEST_F(CliDefinitionFolders, FoundNowhereTheErrorNamesEveryFolder) {

@@ -1,17 +1,29 @@
 // vindelor-cli's expansion-module commands against the simulated device.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <thread>
 
+#include "modules/MotorTests.h"
+
 #include "support/RunCli.h"
 #include "support/SimFixture.h"
+#include "support/Spawn.h"
 
 namespace vindelor::cli {
 namespace {
 
 using testing::Bytes;
 using testing::CliRun;
+using namespace std::chrono_literals;
 
 class CliModules : public testing::CliSimFixture {
 protected:
@@ -36,6 +48,37 @@ TEST_F(CliModules, PollPrintsTheModulesTextForTheGivenTime) {
     EXPECT_EQ(r.out, "line one\nline two\n");
     EXPECT_GT(device->pollCount(), 5);
 }
+
+// The module does not answer the poll, or answers with the wrong letters only.
+struct SilentPollCase {
+    const char* name;
+    bool silent;
+};
+
+void PrintTo(const SilentPollCase& c, std::ostream* os) { *os << c.name; }
+
+class CliPollWithoutAnswer : public CliModules, public ::testing::WithParamInterface<SilentPollCase> {};
+
+TEST_P(CliPollWithoutAnswer, IsStatusOneWithAMessage) {
+    // Every reply the run can get is lost, or has a wrong second letter (each reply of an empty
+    // text is 9 bytes long).
+    constexpr std::size_t kReplyBytes = 9;
+    for (std::size_t reply = 0; reply < 500; ++reply) {
+        if (GetParam().silent)
+            for (std::size_t i = 0; i < kReplyBytes; ++i) sim->dropOutputByte(reply * kReplyBytes + i);
+        else
+            sim->corruptOutputByte(reply * kReplyBytes + 1, 0x01);
+    }
+    CliRun r = run("poll --seconds 1");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("No answer from the module to the text poll"), std::string::npos) << r.err;
+    EXPECT_GE(device->pollCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliPollWithoutAnswer,
+                         ::testing::Values(SilentPollCase {"silent", true}, SilentPollCase {"wrong_letters", false}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(CliModules, ModuleStatusReadAndWrite) {
     device->setModuleStatus({0x02, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x07, 0x05});
@@ -118,7 +161,141 @@ TEST_F(CliModules, BreakTestAndRotationWriteTheirRegisters) {
     EXPECT_EQ(writes(), (std::vector<std::pair<int, std::uint32_t>> {{2, 7}, {176, 5}, {176, 10}, {176, 15}, {2, 0}}));
     EXPECT_EQ(run("rotate --increment 101").status, 2);
     EXPECT_EQ(run("rotate --interval 14").status, 2);
+    r = run("rotate --ticks 0");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--ticks: 0 is too small; the least is 1"), std::string::npos) << r.err;
+    // The break test sends no stop: its help says what an odd number of ticks leaves.
+    r = run("break-test --help");
+    EXPECT_NE(r.out.find("after an odd number of ticks register 2 stays at 3"), std::string::npos) << r.out;
 }
+
+// --- Every way out of a rotation sends the stop ---
+
+enum class WayOut { Signal, CloseOutput, CloseOutputPipeIgnored };
+
+struct RotationEndCase {
+    const char* name;
+    WayOut way;
+    int signal;     // the signal sent (WayOut::Signal)
+    bool crash;     // a crash signal: the program dies of it, after its last words
+};
+
+void PrintTo(const RotationEndCase& c, std::ostream* os) { *os << c.name; }
+
+class CliRotationEnd : public CliModules, public ::testing::WithParamInterface<RotationEndCase> {
+protected:
+    // vindelor-cli rotate with its output into a pipe; no core file from a crash.
+    pid_t start(bool ignorePipe, int& out) {
+        const std::string cli = VINDELOR_CLI;
+        const std::string portPath = sim->slavePath();
+        const std::string errPath = errFile.string();
+        const char* argv[] = {cli.c_str(), "--port", portPath.c_str(), "rotate", "--interval", "15",
+                              "--ticks", "100000", nullptr};
+        int fds[2];
+        if (::pipe(fds) != 0) return -1;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (err >= 0) ::dup2(err, STDERR_FILENO);
+            const rlimit noCore {0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            if (ignorePipe) ::signal(SIGPIPE, SIG_IGN);
+            ::execv(argv[0], const_cast<char**>(argv));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out = fds[0];
+        return pid;
+    }
+    // The first line the program prints, read within 5 s.
+    static std::string firstLine(int fd) {
+        std::string text;
+        char c = 0;
+        pollfd pfd {fd, POLLIN, 0};
+        while (text.find('\n') == std::string::npos && ::poll(&pfd, 1, 5000) > 0 && ::read(fd, &c, 1) == 1) text += c;
+        return text;
+    }
+    // The wait status, or -1 when the program has not ended within 5 s.
+    static int waitEnd(pid_t pid) {
+        for (int i = 0; i < 500; ++i) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+            std::this_thread::sleep_for(10ms);
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    std::filesystem::path errFile =
+        std::filesystem::temp_directory_path() / ("vindelor-rotate-err-" + std::to_string(::getpid()));
+};
+
+TEST_P(CliRotationEnd, SendsTheStopWrite) {
+    const RotationEndCase& c = GetParam();
+    int out = -1;
+    const pid_t pid = start(c.way == WayOut::CloseOutputPipeIgnored, out);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(firstLine(out), "register 176 = 5\n");
+    if (c.way == WayOut::Signal)
+        ::kill(pid, c.signal);
+    else
+        ::close(out);  // the reader has seen enough, as `| head -1`
+    const int status = waitEnd(pid);
+    if (c.way == WayOut::Signal) ::close(out);
+    std::string err = testing::Spawned::Read(errFile.string());
+    std::filesystem::remove(errFile);
+    ASSERT_NE(status, -1) << "still running; " << err;
+    if (c.crash) {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status << " " << err;
+    } else {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << " " << err;
+    }
+
+    // The bytes of the stop write are on the wire: last of all, or (from a crash handler, which
+    // may cut a frame short) twice in a row.
+    const Bytes stop = modules::Rotation::StopFrame(255);
+    Bytes twice = stop;
+    twice.insert(twice.end(), stop.begin(), stop.end());
+    Bytes wire;
+    const auto stopArrived = [&] {
+        wire = sim->received();
+        if (c.crash) return std::search(wire.begin(), wire.end(), twice.begin(), twice.end()) != wire.end();
+        return wire.size() >= stop.size() && Bytes(wire.end() - static_cast<long>(stop.size()), wire.end()) == stop;
+    };
+    // The program has ended, but the simulator may not have read all it wrote yet (a loaded
+    // machine): wait for the stop, then a little longer for anything after it.
+    for (int i = 0; i < 200 && !stopArrived(); ++i) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(stopArrived());
+    EXPECT_EQ(device->value(modules::kModeRegister), 0u);
+    const auto all = writes();
+    ASSERT_GE(all.size(), 3u);
+    EXPECT_EQ(all.front(), (std::pair<int, std::uint32_t> {2, 7}));
+    // Whatever a dying program still wrote after its last words, no write of register 2 but the stop.
+    for (std::size_t i = 1; i < all.size(); ++i)
+        if (all[i].first == modules::kModeRegister) {
+            EXPECT_EQ(all[i].second, 0u);
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliRotationEnd,
+    ::testing::Values(RotationEndCase {"SIGINT", WayOut::Signal, SIGINT, false},
+                      RotationEndCase {"SIGTERM", WayOut::Signal, SIGTERM, false},
+                      RotationEndCase {"SIGHUP", WayOut::Signal, SIGHUP, false},
+                      RotationEndCase {"SIGQUIT", WayOut::Signal, SIGQUIT, false},
+                      RotationEndCase {"SIGPIPE", WayOut::Signal, SIGPIPE, false},
+                      RotationEndCase {"SIGALRM", WayOut::Signal, SIGALRM, false},
+                      RotationEndCase {"SIGUSR1", WayOut::Signal, SIGUSR1, false},
+                      RotationEndCase {"SIGUSR2", WayOut::Signal, SIGUSR2, false},
+                      RotationEndCase {"SIGRTMIN", WayOut::Signal, SIGRTMIN, false},
+                      RotationEndCase {"SIGABRT", WayOut::Signal, SIGABRT, true},
+                      RotationEndCase {"closed_output", WayOut::CloseOutput, 0, false},
+                      RotationEndCase {"closed_output_SIGPIPE_ignored", WayOut::CloseOutputPipeIgnored, 0, false}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace vindelor::cli

@@ -233,6 +233,20 @@ TEST_F(ModuleToolsTest, BreakTestWritesThreeZeroThreeToRegisterTwo) {
     EXPECT_EQ(sent(19), Write4(2, 3));
 }
 
+TEST_F(ModuleToolsTest, AFourByteWriteStoresAsManyWordsAsTheRegisterHas) {
+    // Register 3 follows the one-word register 2; register 7 has two words.
+    device->setValue(3, 1234);
+    device->setWidth(7, 2);
+    BreakTest test;
+    test.Tick(sender);
+    WriteRegister4(sender, 7, 0x00050006);
+    sent(2 * 19);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(device->value(2), 3u);
+    EXPECT_EQ(device->value(3), 1234u);
+    EXPECT_EQ(device->value(7), 0x00050006u);
+}
+
 TEST_F(ModuleToolsTest, RotationStepsRegister176AndTheMotorFollows) {
     device->followRotation(7);
     Rotation rotation;

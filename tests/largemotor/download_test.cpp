@@ -1,74 +1,13 @@
 // The firmware and FPGA download a large motor asks for, run by the receive thread against the
 // simulated boot-mode motor on a pseudo-terminal.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <string>
-
-#include "largemotor/Download.h"
-#include "largemotor/LargeMotorFixture.h"
-#include "sim/BootModeMotor.h"
-#include "support/HexText.h"
-#include "support/TempDir.h"
+#include "largemotor/DownloadFixture.h"
 
 namespace vindelor::largemotor {
 namespace {
 
+using namespace test;
 using testing::Bytes;
 using namespace std::chrono_literals;
-
-Bytes Counting(std::size_t n, int step) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * step + 0x80);
-    return b;
-}
-
-class Download : public testing::LargeMotorFixture<sim::BootModeMotor> {
-protected:
-    void SetUp() override {
-        device = std::make_shared<sim::BootModeMotor>();
-        firmwarePath = dir.write("motor.bin", Counting(1500, 3));
-        open(device, [this](serial::TSerCom& p, protocol::MessageSink& window, bool loadFpga) {
-            SinkNotifier boxes(window);
-            result = DownloadFirmware(p, window, boxes, loadFpga, {[this] { return firmwarePath; }, [this] { return fpgaPath; }},
-                                      [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
-            done = true;
-        });
-    }
-
-    // Lets the motor ask and waits until the job has ended.
-    bool run(bool loadFpga) {
-        thread->LoadFpga = loadFpga;
-        sim->inject(device->request());
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-        return done;
-    }
-
-    std::vector<std::string> boxes() {
-        std::vector<std::string> texts;
-        while (auto m = sink.take(protocol::MsgErrorBox, 0ms)) texts.push_back(m->text);
-        return texts;
-    }
-    std::vector<std::int64_t> progress() {
-        std::vector<std::int64_t> p;
-        while (auto m = sink.take(protocol::MsgProgress, 0ms)) p.push_back(m->wParam);
-        return p;
-    }
-    bool loaded() {
-        return sink.take([](const auto& m) { return m.number == protocol::MsgReceivedByte && m.wParam == protocol::kLoadedMarker; },
-                         0ms)
-            .has_value();
-    }
-    // Everything the tool sent after the request.
-    Bytes wire() { return sim->received(); }
-
-    testing::TempDir dir;
-    std::string firmwarePath;
-    std::string fpgaPath;
-    std::atomic<bool> done {false};
-    DownloadResult result;
-};
 
 TEST_F(Download, WithoutTheFpgaSendsTheFirmwareInPiecesAndAnnouncesNoImage) {
     ASSERT_TRUE(run(false));
@@ -90,30 +29,6 @@ TEST_F(Download, WithoutTheFpgaSendsTheFirmwareInPiecesAndAnnouncesNoImage) {
     EXPECT_EQ(sim->garbledBytes(), 0u);
     EXPECT_EQ(port->GetBaudRate(), 19200u);
     EXPECT_TRUE(port->IsOpen);
-    EXPECT_TRUE(listening());
-}
-
-TEST_F(Download, WithTheFpgaSendsTheImageUpToTheHighestAddressWithItsGapsAsZeros) {
-    fpgaPath = dir.write("fpga.hex", testing::HexText().data(0, {1, 2, 3}).data(0x1FFF0, Counting(16, 5)).text());
-    ASSERT_TRUE(run(true));
-    Bytes image(0x20000, 0);
-    image[0] = 1;
-    image[1] = 2;
-    image[2] = 3;
-    const Bytes tail = Counting(16, 5);
-    std::copy(tail.begin(), tail.end(), image.begin() + 0x1FFF0);
-    EXPECT_EQ(device->announcedFpga(), 0x20000u);
-    EXPECT_EQ(device->fpga(), image);
-    EXPECT_TRUE(device->finished());
-    const auto p = progress();
-    ASSERT_FALSE(p.empty());
-    EXPECT_EQ(p.front(), 1024 * 100 / (1500 + 0x20000));
-    EXPECT_EQ(p.back(), 100);
-    EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
-    EXPECT_TRUE(loaded());
-    EXPECT_TRUE(boxes().empty());
-    EXPECT_TRUE(result.success());
-    EXPECT_EQ(port->GetBaudRate(), 19200u);
     EXPECT_TRUE(listening());
 }
 

@@ -43,6 +43,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "register reply 0x20 = 4660 dest 1"},
         DecodeCase {Rx, {0x53, 0x53, 0x53, 0x00, 0xFF, 0x02, 0xFD, 0x01, 0xFE, 0x02, 0xFD, 0xAA, 0xAA}, "sample reply 2 bytes"},
         DecodeCase {Rx, {0x66, 0x66, 0x66}, "download request"},
+        // The module text poll's letter is the blank.
+        DecodeCase {Tx, {0x20, 0x20, 0x20, 0xFF, 0x00, 0xAA, 0xAA}, "text poll dest 255"},
+        DecodeCase {Rx, {0x20, 0x20, 0x20, 0x00, 0xFF, 0x02, 0xFD, 0x48, 0xB7, 0x69, 0x96, 0xAA, 0xAA},
+                    "text poll reply 2 bytes"},
+        DecodeCase {Rx, {0x20, 0x20, 0x20, 0x00, 0xFF, 0x00, 0xFF, 0xAA, 0xAA}, "text poll reply 0 bytes"},
         DecodeCase {Rx, {0xA4, 0x01, 0x00, 0x5B}, "bootloader reply 4 status 0"},
         DecodeCase {Rx, {0xA8, 0x04, 0x01, 0x02, 0x00, 0x05, 0x4C}, "bootloader reply 8 status 1"},
         DecodeCase {Tx, {0xA2, 0x01, 0x07, 0x56}, "bootloader command 2, 1 byte"},
@@ -82,6 +87,24 @@ TEST(TraceFramer, NoiseBeforeAFrameIsOneNoiseLineThenTheFrame) {
     EXPECT_EQ(frames[0].text, "noise 3 bytes");
     EXPECT_EQ(frames[1].bytes, kReply);
     EXPECT_EQ(frames[2].bytes, kReply);
+}
+
+TEST(TraceFramer, CutsATracedPollIntoItsRequestsAndReplies) {
+    const Bytes request {0x20, 0x20, 0x20, 0xFF, 0x00, 0xAA, 0xAA};
+    const Bytes hi {0x20, 0x20, 0x20, 0x00, 0xFF, 0x02, 0xFD, 0x48, 0xB7, 0x69, 0x96, 0xAA, 0xAA};
+    const Bytes nothing {0x20, 0x20, 0x20, 0x00, 0xFF, 0x00, 0xFF, 0xAA, 0xAA};
+    Bytes sent = request;
+    sent.insert(sent.end(), request.begin(), request.end());
+    auto requests = Cut(Tx, {{0, sent}}, false);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].bytes, request);
+    Bytes received = hi;
+    received.insert(received.end(), nothing.begin(), nothing.end());
+    auto replies = Cut(Rx, {{0, received}}, false);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].bytes, hi);
+    EXPECT_EQ(replies[0].text, "text poll reply 2 bytes");
+    EXPECT_EQ(replies[1].bytes, nothing);
 }
 
 TEST(TraceFramer, AnIncompleteFrameWaitsThenGoesOutAsNoiseAfterAGapOrAtTheEnd) {

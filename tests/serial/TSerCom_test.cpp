@@ -181,6 +181,20 @@ TEST_F(SerialOnPty, BaudRateChangesApplyOnAnOpenPortAndUnknownRatesAreRefused) {
     EXPECT_STREQ(e.Text, "Error setting port parameters (SetCommState)");
 }
 
+// A pseudo-terminal reports its output queue empty at once, as some adapters do: the wait must
+// still last as long as the line needs for what was written, at the rate it was written at.
+TEST_F(SerialOnPty, WaitSentLastsTheLineTimeOfWhatWasWrittenWhenTheDriverCannotTell) {
+    port->SetBaudRate(9600);
+    const Bytes block(150, 0x55);  // 156 ms at 9600
+    const auto start = std::chrono::steady_clock::now();
+    port->SendString(block.data(), static_cast<int>(block.size()));
+    port->SendChar(0xAA);
+    port->SetBaudRate(57600);  // a rate change does not shorten what is already on its way
+    EXPECT_TRUE(port->WaitSent(0));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(151 * 10 * 1'000'000LL / 9600));
+    EXPECT_NO_THROW(port->EnsureSent(0));
+}
+
 TEST(SerialPort, ANumberAbove256FailsWithoutTouchingTheSystem) {
     TSerCom port(257, 19200, 8000);
     TSerErr e = Thrown([&] { port.Open(); });
