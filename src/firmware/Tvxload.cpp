@@ -177,9 +177,7 @@ void TVxLoad::Fail(const std::string& text) {
     if (attemptFailed_) attemptFailed_(line);
 }
 
-void TVxLoad::AwaitGoneOut() {
-    if (!port_->WaitGoneOut(kGoneOutSlackMs)) throw TSerErr(serial::TSerErr::Io, "Error sending string");
-}
+void TVxLoad::AwaitGoneOut() { port_->EnsureSent(kGoneOutSlackMs); }
 
 void TVxLoad::SendCommand(int c, const std::uint8_t* data, int n) {
     // A reply is only ever taken for the command just sent: whatever arrived before it (a reply
@@ -302,15 +300,13 @@ void TVxLoad::SendWakePattern(int times) {
 // time-outs while the patterns still take the line (the driver takes them at once, the line
 // needs 2.8 s for the eight patterns after a mode-0 reset). The wait lasts at least the line
 // time of one pattern, so a port that fails every write does not turn the wake-up into a spin;
-// a terminate request ends it at once.
+// a terminate request ends the first part of it at once.
 bool TVxLoad::AwaitReadyByte() {
-    const auto onePattern = serial::LineTime(wakePattern_.size(), port_->GetBaudRate());
-    const auto deadline =
-        Clock::now() + std::max<Clock::duration>(onePattern, std::chrono::milliseconds(port_->UnsentMs()));
+    const auto deadline = Clock::now() + serial::LineTime(wakePattern_.size(), port_->GetBaudRate());
     bool ready = false;
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (Terminated()) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) break;
         if (port_->ReadByteOrWake(static_cast<std::uint32_t>(left)) == ReadyByte) ready = true;
     }
