@@ -177,7 +177,8 @@ void Bootloader::handleByte(std::uint8_t b, std::vector<std::uint8_t>& reply) {
 
 void Bootloader::sendOut(std::vector<std::uint8_t>& out, std::vector<std::uint8_t> bytes, int delayMs) {
     if (delayMs > 0 || deferred_) {
-        later_.push_back({delayMs, std::move(bytes)});
+        if (!deferred_) deferredMs_ = delayMs;
+        later_.push_back({deferredMs_, std::move(bytes), true});
         deferred_ = true;
         return;
     }
@@ -200,11 +201,24 @@ void Bootloader::appendReply(std::vector<std::uint8_t>& out, int command, std::v
     frame.push_back(check);
     frame[1] = static_cast<std::uint8_t>(frame[1] | countHighBits_);
     ++framesSent_;
+    if (const auto hold = heldReplies_.find({command, occurrence}); hold != heldReplies_.end()) {
+        auto& waiting = held_[hold->second];
+        waiting.insert(waiting.end(), frame.begin(), frame.end());
+        return;
+    }
     const auto delay = delayedReplies_.find({command, occurrence});
     sendOut(out, std::move(frame), delay != delayedReplies_.end() ? delay->second : 0);
 }
 
 void Bootloader::handleFrame(std::vector<std::uint8_t>& reply) {
+    // Replies held back until this command has been answered go out behind its answer (not a
+    // reply held back by this very answer).
+    auto released = held_.extract(frameCommand_);
+    answerFrame(reply);
+    if (!released.empty()) sendOut(reply, std::move(released.mapped()), 0);
+}
+
+void Bootloader::answerFrame(std::vector<std::uint8_t>& reply) {
     commands_.push_back({frameCommand_, frameData_});
     const auto& d = frameData_;
     const bool fastModes = config_.mode == 2 || config_.mode == 3;
@@ -228,15 +242,13 @@ void Bootloader::handleFrame(std::vector<std::uint8_t>& reply) {
         erased_.push_back(d.empty() ? -1 : d[0]);
         appendReply(reply, kEraseCommand, {0});
         if (fastModes) {
-            // The end of the erase; whatever comes meanwhile is answered after it.
+            // The end of the erase, reported when the erase is over; the flash controller
+            // erases on its own, and commands that come meanwhile are answered at once.
             std::vector<std::uint8_t> status;
             const bool deferred = std::exchange(deferred_, false);
             appendReply(status, kStatusReply, {0});
             deferred_ = deferred;
-            if (!status.empty()) {
-                later_.push_back({config_.eraseTimeMs, status});
-                deferred_ = true;
-            }
+            if (!status.empty()) later_.push_back({config_.eraseTimeMs, status, true});
         }
         break;
     }
@@ -324,6 +336,11 @@ void Bootloader::corruptReplyChecksum(int command, int occurrence) {
     corruptReplies_[{command, occurrence}] = true;
 }
 
+void Bootloader::holdReply(int command, int occurrence, int releasedAfter) {
+    std::lock_guard lock(mutex_);
+    heldReplies_[{command, occurrence}] = releasedAfter;
+}
+
 void Bootloader::setCountHighBits(std::uint8_t bits) {
     std::lock_guard lock(mutex_);
     countHighBits_ = static_cast<std::uint8_t>(bits & 0xF0);
@@ -351,6 +368,7 @@ void Bootloader::powerCycle() {
     frameCount_ = -1;
     frameData_.clear();
     blockBytes_.clear();
+    held_.clear();
 }
 
 int Bootloader::powerCycles() const {

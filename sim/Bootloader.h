@@ -18,7 +18,8 @@ namespace vindelor::sim {
 // for the wake pattern (0xFF and the wake byte in turns), answers the ready byte and takes
 // command frames: 0xA0 + c, a count, the data and a checksum that makes the sum 0. It answers
 // ping, identify, set baud rate (modes 2 and 3 only; then it talks at the new rate), erase
-// (modes 2 and 3 report the end of the erase after the erase time), data blocks and, in mode 1
+// (modes 2 and 3 report the end of the erase after the erase time, and answer other commands
+// meanwhile), data blocks and, in mode 1
 // only, EPP blocks (checked as the real one does: the CRC-16 in the last two bytes, or in mode
 // 2 the CRC-32/JAMCRC trailer; the first status says the block arrived, the second whether it
 // was written: 0, or 2 for a bad check) and the end command, after which the new firmware
@@ -78,8 +79,12 @@ public:
     void setBlockStatus(int block, int transferStatus, int writeStatus);
     void loseReply(int command, int occurrence);
     void corruptReplyChecksum(int command, int occurrence);
-    // That reply leaves ms late; what the device sends after it waits behind it.
+    // That reply leaves ms late (and the rest of the same answer with it); the device goes on
+    // answering later commands meanwhile, so the late reply comes among their answers.
     void delayReply(int command, int occurrence, int ms);
+    // That reply is held back and sent right after the answer to the next `releasedAfter`
+    // command: it comes too late for its own command, among the answers to later ones.
+    void holdReply(int command, int occurrence, int releasedAfter);
     // Ors these bits into the count byte of every reply.
     void setCountHighBits(std::uint8_t bits);
     // Answers nothing at all until powerCycle().
@@ -112,6 +117,7 @@ private:
     bool watchPattern(std::uint8_t b);
     void watchReset(std::uint8_t b);
     void handleFrame(std::vector<std::uint8_t>& reply);
+    void answerFrame(std::vector<std::uint8_t>& reply);
     void finishBlock(std::vector<std::uint8_t>& reply);
     void appendReply(std::vector<std::uint8_t>& out, int command, std::vector<std::uint8_t> data);
     // Sends bytes now, or after delayMs behind what is queued; once anything of this byte's
@@ -132,6 +138,7 @@ private:
     int resetIndex_ = 0;
     bool silent_ = false;
     bool deferred_ = false;  // part of the current byte's answer waits in later_
+    int deferredMs_ = 0;     // how long it waits; the rest of the answer waits as long
     // The frame being read.
     int frameCommand_ = 0;
     int frameCount_ = -1;
@@ -146,6 +153,8 @@ private:
     std::map<std::pair<int, int>, bool> lostReplies_;
     std::map<std::pair<int, int>, bool> corruptReplies_;
     std::map<std::pair<int, int>, int> delayedReplies_;
+    std::map<std::pair<int, int>, int> heldReplies_;        // reply -> the command releasing it
+    std::map<int, std::vector<std::uint8_t>> held_;         // releasing command -> frames
     std::uint8_t countHighBits_ = 0;
     std::vector<LaterOutput> later_;
     // Records.

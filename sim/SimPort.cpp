@@ -183,7 +183,13 @@ void SimPort::deliverLocked(std::uint8_t b, Clock::time_point at, int toolRate, 
     reply.clear();
     model_->onByte(b, at, reply);
     if (!reply.empty()) queueOutput(reply, responseDelayMs_);
-    for (auto& later : model_->takeLaterOutput()) queueOutput(later.bytes, later.delayMs);
+    for (auto& later : model_->takeLaterOutput()) {
+        if (later.meanwhile)
+            scheduled_.emplace(Clock::now() + std::chrono::milliseconds(later.delayMs + responseDelayMs_),
+                               std::move(later.bytes));
+        else
+            queueOutput(later.bytes, later.delayMs + responseDelayMs_);
+    }
 }
 
 void SimPort::run() {
@@ -210,6 +216,11 @@ void SimPort::run() {
             }
             if (master < 0) input_.clear();
             if (delivered) changed_.notify_all();
+            while (!scheduled_.empty() && scheduled_.begin()->first <= now) {
+                queueOutput(scheduled_.begin()->second, 0);
+                scheduled_.erase(scheduled_.begin());
+            }
+            if (master < 0) scheduled_.clear();
             // Write every byte that is due in one go, as an adapter hands the driver what its
             // buffer gathered: the tool reads bursts, not byte after byte.
             while (!output_.empty() && output_.front().due <= now && master >= 0) {
@@ -231,8 +242,10 @@ void SimPort::run() {
                 timeoutNs = std::clamp<long long>(wait.count(), 0, 1'000'000'000);
                 if (output_.front().due <= now) timeoutNs = 1'000'000;  // the pty is full: try again soon
             }
-            if (!input_.empty()) {
-                const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(input_.front().due - now);
+            for (const Clock::time_point due : {input_.empty() ? Clock::time_point::max() : input_.front().due,
+                                                scheduled_.empty() ? Clock::time_point::max() : scheduled_.begin()->first}) {
+                if (due == Clock::time_point::max()) continue;
+                const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(due - now);
                 const long long ns = std::clamp<long long>(wait.count(), 0, 1'000'000'000);
                 timeoutNs = timeoutNs < 0 ? ns : std::min(timeoutNs, ns);
             }

@@ -40,7 +40,8 @@ public:
     void setPaceInput(bool on);
     // The rate the tool has set its end of the pseudo-terminal to (0 if unknown).
     int toolBaudRate() const;
-    // Every device reply waits this long before its first byte leaves.
+    // Every device reply (and what it sends on its own later) waits this long before its first
+    // byte leaves.
     void setResponseDelayMs(int ms);
 
     void dropOutputByte(std::size_t index);
@@ -102,6 +103,9 @@ private:
         Clock::time_point due;
     };
     std::deque<Pending> output_;
+    // Output that joins the line at its time, whatever is sent meanwhile (in order of time,
+    // and of scheduling for the same time).
+    std::multimap<Clock::time_point, std::vector<std::uint8_t>> scheduled_;
     Clock::time_point nextSlot_ {};
     std::vector<std::uint8_t> received_;
     std::size_t garbled_ = 0;

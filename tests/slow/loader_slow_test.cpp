@@ -39,6 +39,7 @@ TEST_F(LoaderFromFirmware, EveryModeWakesTheBootloaderAndUpdates) {
         auto image = ImageFor(c.mode, c.hardware);
         image.AddErase(1).AddFlash(0x800, data);
         auto config = sim::Bootloader::ForMode(c.mode, static_cast<std::uint8_t>(c.hardware));
+        engineerAtHand = c.reset == 0;  // nothing else starts a bootloader without a reset command
         Start(image.Bytes(), config);
 
         const auto statuses = RunToEnd(30s);
@@ -95,8 +96,10 @@ TEST_F(LoaderFromFirmware, ModeOneHardwareChecksDecideThePatch) {
 }
 
 // A lost announce reply: the attempt fails on the port's time-out, the bootloader still waits
-// for the block; the next wake-up gets through and the same block goes again.
+// for the block and takes the wake patterns as its data; turned off and on as the loader asks,
+// it wakes, and the same block goes again.
 TEST_F(LoaderFromFirmware, ALostReplyIsRetriedAfterANewWakeUp) {
+    engineerAtHand = true;
     const Bytes a = Checked(Counting(32)), b = Checked(Counting(32, 5));
     auto image = ImageFor(0);
     image.AddFlash(0, a).AddFlash(0x100, b);
@@ -110,8 +113,10 @@ TEST_F(LoaderFromFirmware, ALostReplyIsRetriedAfterANewWakeUp) {
 }
 
 // After three failed attempts modes 2 and 3 no longer switch to 57600: the rest of the update
-// runs at 19200.
+// runs at 19200. Each failure leaves the bootloader at 57600 and the loader back at 19200, so
+// the engineer turns the module off and on each time.
 TEST_F(LoaderFromFirmware, ModesTwoAndThreeStayAt19200AfterThreeFailures) {
+    engineerAtHand = true;
     for (int mode : {2, 3}) {
         SCOPED_TRACE(::testing::Message() << "mode " << mode);
         auto image = ImageFor(mode, 3);

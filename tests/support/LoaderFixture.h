@@ -74,7 +74,7 @@ protected:
         loader = std::make_unique<firmware::TVxLoad>(&sink, port.get());
         loader->SetAttemptFailedHook([this](const std::string& text) { failures.push_back(text); });
         loader->ReadImageData(image);
-        loader->ResetWanted = true;
+        loader->ResetWanted = resetWanted;
         loader->Start();
     }
 
@@ -96,6 +96,10 @@ protected:
             }
             auto m = sink.take(protocol::MsgLoaderState, left);
             if (!m) continue;
+            // The engineer at hand turns the module off and on once each time the loader asks.
+            if (engineerAtHand && m->wParam == firmware::kStatusConnecting &&
+                (seen.empty() || seen.back().code != firmware::kStatusConnecting))
+                device->powerCycle();
             seen.push_back({static_cast<int>(m->wParam), m->lParam});
             if (m->wParam == firmware::kStatusDone || m->wParam == firmware::kStatusFailed ||
                 m->wParam == firmware::kStatusAborted)
@@ -123,6 +127,10 @@ protected:
     protocol::QueueSink sink;
     std::unique_ptr<firmware::TVxLoad> loader;
     std::vector<std::string> failures;
+    // Whether the loader starts with a reset request, as the window and the CLI start it.
+    bool resetWanted = true;
+    // Whether RunToEnd turns the module off and on when the loader asks for it.
+    bool engineerAtHand = false;
 };
 
 inline firmware::ImageWriter ImageFor(int mode, std::uint16_t hardware = 0,
