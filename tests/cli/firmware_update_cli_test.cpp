@@ -87,6 +87,32 @@ TEST_F(FirmwareUpdateCli, ACorruptImageIsRefusedBeforeAnythingIsSent) {
     EXPECT_TRUE(sim->received().empty());
 }
 
+// An image made elsewhere with a record its announce cannot carry: refused before the port
+// is opened.
+TEST_F(FirmwareUpdateCli, ARecordTheAnnounceCannotCarryIsRefusedBeforeAnythingIsSent) {
+    StartDevice(sim::Bootloader::ForMode(1, 1));
+    auto image = ImageFor(1, 1);
+    image.AddFlash(0x10000, firmware::WithBlockCheck(Counting(30)));
+    const auto r = RunCli(PortArg() + " firmware " + WriteImage(image));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("16-bit address"), std::string::npos) << r.err;
+    EXPECT_TRUE(sim->received().empty());
+}
+
+// --timeout ends an update that cannot end (a module that never answers) as Ctrl+C does.
+TEST_F(FirmwareUpdateCli, TimeoutEndsAnUpdateOnASilentModule) {
+    StartDevice(sim::Bootloader::ForMode(0));
+    device->setSilent(true);
+    auto image = ImageFor(0);
+    image.AddFlash(0, firmware::WithBlockCheck(Counting(30)));
+    const auto r = RunCli(PortArg() + " firmware --timeout 1.5 " + WriteImage(image));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with("Aborted!\n")) << r.out;
+    EXPECT_NE(r.err.find("No end of the update within 1.5 s"), std::string::npos) << r.err;
+    EXPECT_TRUE(device->blocks().empty());
+    EXPECT_EQ(RunCli(PortArg() + " firmware --timeout 0 " + WriteImage(image)).status, 2);
+}
+
 TEST_F(FirmwareUpdateCli, InfoShowsTheImageLikeImageInfo) {
     auto image = ImageFor(2, 0, "info");
     image.AddFlash(0x10, Counting(4));
