@@ -57,6 +57,42 @@ TEST_F(LoaderFromFirmware, EveryModeWakesTheBootloaderAndUpdates) {
     }
 }
 
+// On a line that takes its time: after the mode-0 reset the loader writes eight wake patterns
+// (16,384 bytes, 2.84 s at 57600) that the driver takes at once. The ping that follows must
+// start its 2 s time-out only when they are out, or its answer comes late and falls out of
+// step with the commands after it.
+TEST_F(LoaderFromFirmware, TheWaitsAfterTheWakePatternsCountFromWhenTheyAreOut) {
+    lineRate = 57600;
+    const Bytes data = Checked(Counting(300));
+    auto image = ImageFor(0);
+    image.AddErase(1).AddFlash(0x800, data);
+    Start(image.Bytes(), sim::Bootloader::ForMode(0));
+    const auto statuses = RunToEnd(60s);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), (Status {8, 0}));
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), Status {1, 0}), 1);
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    EXPECT_EQ(device->flash().at(0x800), data);
+}
+
+// A mode-3 module whose erase ends 600 ms after the erase reply, later than the 500 ms the
+// loader waits: every attempt fails, and the run ends "Failed!" with nothing written, however
+// the late status falls among the next attempt's answers.
+TEST_F(LoaderFromFirmware, AMode3EraseThatEndsTooLateFailsEveryAttempt) {
+    engineerAtHand = true;
+    auto image = ImageFor(3, 5);
+    image.AddErase(1).AddFlash(0, Checked(Counting(16)));
+    auto config = sim::Bootloader::ForMode(3, 5);
+    config.eraseTimeMs = 600;
+    Start(image.Bytes(), config);
+    const auto statuses = RunToEnd(240s);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), (Status {9, 3}));
+    EXPECT_EQ(loader->ErrorLog().size(), 10u);
+    EXPECT_TRUE(device->blocks().empty());
+    EXPECT_FALSE(device->ended());
+}
+
 // Mode 1's checks: old hardware refuses the image for code 4; new hardware must report the
 // file's code (4 counts as 1) and gets the patch.
 TEST_F(LoaderFromFirmware, ModeOneHardwareChecksDecideThePatch) {
