@@ -14,18 +14,20 @@ std::string RecordFrameProblem(std::uint16_t type, std::uint64_t address, std::u
     const std::uint64_t lengthMax = kAnnounceLengthMax + (checkLeftOut ? kBlockCheckBytes : 0);
     const std::uint64_t addressMax = shortAddress ? kShortAddressMax : kAnnounceAddressMax;
     if (checkLeftOut && length < kBlockCheckBytes)
-        return util::Format("shorter than the %d bytes of its own check, which the announce of "
-                            "loader mode %d leaves out",
-                            static_cast<int>(kBlockCheckBytes), loaderMode);
+        return util::Format(
+            "shorter than the %d bytes of its own check, which the announce of "
+            "loader mode %d leaves out",
+            static_cast<int>(kBlockCheckBytes), loaderMode);
     if (length > lengthMax)
-        return util::Format("longer than the %llu bytes the 16-bit length of its announce can "
-                            "carry in loader mode %d",
-                            static_cast<unsigned long long>(lengthMax), loaderMode);
+        return util::Format(
+            "longer than the %llu bytes the 16-bit length of its announce can "
+            "carry in loader mode %d",
+            static_cast<unsigned long long>(lengthMax), loaderMode);
     if (address > addressMax)
-        return util::Format("address beyond 0x%llX, the highest the %d-bit address of its "
-                            "announce can carry in loader mode %d",
-                            static_cast<unsigned long long>(addressMax), shortAddress ? 16 : 24,
-                            loaderMode);
+        return util::Format(
+            "address beyond 0x%llX, the highest the %d-bit address of its "
+            "announce can carry in loader mode %d",
+            static_cast<unsigned long long>(addressMax), shortAddress ? 16 : 24, loaderMode);
     return {};
 }
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "serial/TSerCom.h"
@@ -21,7 +21,7 @@ using testing::CommandFrame;
 
 // The tool's end of the line: bytes sent at a rate, what the device answers at once.
 class Line {
-public:
+  public:
     explicit Line(Bootloader& device) : device_(device) {}
     Bytes send(const Bytes& bytes, int rate) {
         device_.onToolRate(rate);
@@ -34,7 +34,7 @@ public:
         return all;
     }
 
-private:
+  private:
     Bootloader& device_;
 };
 
@@ -44,7 +44,9 @@ Bytes WakePattern(std::uint8_t wake) {
     return p;
 }
 
-Bytes Reply(int c, const Bytes& data = {}) { return CommandFrame(c, data); }
+Bytes Reply(int c, const Bytes& data = {}) {
+    return CommandFrame(c, data);
+}
 
 // The running firmware takes no wake pattern, whatever its reset command: only its reset
 // request or a power cycle starts the bootloader.
@@ -92,13 +94,18 @@ TEST(BootloaderModel, CommandsTheModeDoesNotKnowGetNoAnswer) {
         bool answered;
     };
     const Case cases[] = {
-        {0, CommandFrame(10, {0, 0x10, 0, 2}), false}, {2, CommandFrame(10, {0, 0x10, 0, 2}), false},
-        {3, CommandFrame(10, {0, 0x10, 0, 2}), false}, {1, CommandFrame(10, {0, 0x10, 0, 2}), true},
-        {0, CommandFrame(11, {4}), false},             {1, CommandFrame(11, {4}), false},
-        {2, CommandFrame(11, {4}), true},              {3, CommandFrame(11, {4}), true},
+        {0, CommandFrame(10, {0, 0x10, 0, 2}), false},
+        {2, CommandFrame(10, {0, 0x10, 0, 2}), false},
+        {3, CommandFrame(10, {0, 0x10, 0, 2}), false},
+        {1, CommandFrame(10, {0, 0x10, 0, 2}), true},
+        {0, CommandFrame(11, {4}), false},
+        {1, CommandFrame(11, {4}), false},
+        {2, CommandFrame(11, {4}), true},
+        {3, CommandFrame(11, {4}), true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "mode " << c.mode << " command " << int(c.frame[0] - 0xA0));
+        SCOPED_TRACE(::testing::Message()
+                     << "mode " << c.mode << " command " << int(c.frame[0] - 0xA0));
         auto config = Bootloader::ForMode(c.mode);
         config.startInBootloader = true;
         Bootloader device(config);
@@ -106,7 +113,8 @@ TEST(BootloaderModel, CommandsTheModeDoesNotKnowGetNoAnswer) {
         const Bytes reply = line.send(c.frame, device.startRate());
         EXPECT_EQ(!reply.empty(), c.answered);
         if (!c.answered) {
-            EXPECT_TRUE(line.send(CommandFrame(0), device.startRate()) == Reply(0));  // still at its rate
+            EXPECT_TRUE(line.send(CommandFrame(0), device.startRate()) ==
+                        Reply(0));  // still at its rate
         }
     }
 }
