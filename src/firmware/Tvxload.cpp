@@ -295,14 +295,16 @@ void TVxLoad::SendWakePattern(int times) {
     }
 }
 
-// Reads what the device sends while the wake patterns go out, and what waits once they have:
-// true when the ready byte was among it. The commands that follow must not start their
-// time-outs while the patterns still take the line (the driver takes them at once, the line
-// needs 2.8 s for the eight patterns after a mode-0 reset). The wait lasts at least the line
-// time of one pattern, so a port that fails every write does not turn the wake-up into a spin;
-// a terminate request ends the first part of it at once.
-bool TVxLoad::AwaitReadyByte() {
-    const auto deadline = Clock::now() + serial::LineTime(wakePattern_.size(), port_->GetBaudRate());
+// Reads what the device sends while the wake patterns (`patterns` of them, just written) go
+// out, and what waits once they have: true when the ready byte was among it. The commands that
+// follow must not start their time-outs while the patterns still take the line (the driver
+// takes them at once, the line needs 2.8 s for the eight patterns after a mode-0 reset). The
+// wait lasts at least the line time of one pattern, so a port that fails every write does not
+// turn the wake-up into a spin; a terminate request ends it at once.
+bool TVxLoad::AwaitReadyByte(int patterns) {
+    const auto deadline =
+        Clock::now() + serial::LineTime(wakePattern_.size() * static_cast<std::size_t>(std::max(patterns, 1)),
+                                        port_->GetBaudRate());
     bool ready = false;
     for (;;) {
         if (Terminated()) return false;
@@ -326,17 +328,20 @@ void TVxLoad::WakeUp() {
         if (!ResetWanted && TryConnect(true)) return;
         bool ready = false;
         while (!ready) {
+            int patterns = 1;
             if (!ResetWanted) {
                 Post(kStatusConnecting);
             } else {
                 if (ResetCommand != 0) {
                     SendResetRequest();
-                    SendWakePattern(LoaderMode == 0 ? kMode0ResetPatterns : 1);
+                    const int afterReset = LoaderMode == 0 ? kMode0ResetPatterns : 1;
+                    SendWakePattern(afterReset);
+                    patterns += afterReset;
                 }
                 ResetWanted = false;
             }
             SendWakePattern(1);
-            ready = AwaitReadyByte();
+            ready = AwaitReadyByte(patterns);
             if (Terminated()) return;
         }
     }

@@ -148,7 +148,7 @@ private:
     bool TryConnect(bool withFiller);
     void SendResetRequest();
     void SendWakePattern(int times);
-    bool AwaitReadyByte();
+    bool AwaitReadyByte(int patterns);
     void DoStep();
     void CheckIdentity();
     void LineTest();
