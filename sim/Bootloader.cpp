@@ -9,9 +9,15 @@ namespace vindelor::sim {
 namespace {
 
 constexpr int kCommandBase = 0xA0;
-constexpr int kPatternRunToWake = 8;   // alternating bytes that count as the wake pattern
-constexpr int kGarbledToFallBack = 3;  // framing errors after which the start rate returns
-constexpr int kMode3EraseMs = 20;
+constexpr int kPatternRunToWake = 8;  // alternating bytes that count as the wake pattern
+constexpr int kPingCommand = 0;
+constexpr int kAnnounceCommand = 1;
+constexpr int kEraseCommand = 2;
+constexpr int kStatusReply = 4;
+constexpr int kEndCommand = 7;
+constexpr int kIdentifyCommand = 8;
+constexpr int kAnnounceEppCommand = 10;
+constexpr int kSetBaudCommand = 11;
 
 struct ModeBytes {
     int rate;
@@ -76,39 +82,19 @@ std::vector<DeviceModel::LaterOutput> Bootloader::takeLaterOutput() {
 void Bootloader::onByte(std::uint8_t b, Clock::time_point, std::vector<std::uint8_t>& reply) {
     std::lock_guard lock(mutex_);
     if (pendingRate_ > 0) rate_ = std::exchange(pendingRate_, 0);
+    deferred_ = false;
     if (silent_) return;
     if (state_ == State::Firmware) {
-        const std::size_t before = reply.size();
-        firmwareByte(b, reply);
-        bytesSent_ += reply.size() - before;
+        // The firmware talks the register protocol at 19200 and resets on its reset request;
+        // it takes no wake pattern.
+        if (toolRate_ == 0 || toolRate_ == kFirmwareBaud) watchReset(b);
         return;
     }
-    if (toolRate_ > 0 && toolRate_ != rate_) {
-        // Framing errors: the byte is lost. A bootloader left at a faster rate gives up on it.
-        if (++garbled_ >= kGarbledToFallBack && rate_ != startRate_) {
-            rate_ = startRate_;
-            garbled_ = 0;
-            state_ = State::Idle;
-        }
-        return;
-    }
-    garbled_ = 0;
+    // Framing errors: the byte is lost. Nothing but a power cycle brings back the first rate.
+    if (toolRate_ > 0 && toolRate_ != rate_) return;
     const std::size_t before = reply.size();
     handleByte(b, reply);
     bytesSent_ += reply.size() - before;
-}
-
-// The firmware talks the register protocol at 19200 and resets on its reset request; the wake
-// pattern at the bootloader's own rate reaches a bootloader just started by a power cycle.
-void Bootloader::firmwareByte(std::uint8_t b, std::vector<std::uint8_t>& reply) {
-    const bool known = toolRate_ > 0;
-    if (!known || toolRate_ == kFirmwareBaud) watchReset(b);
-    if (state_ != State::Firmware) return;
-    if ((config_.resetCommand == 0 || config_.wakeWithoutReset) && (!known || toolRate_ == startRate_) &&
-        watchPattern(b)) {
-        enterBootloader();
-        reply.push_back(ready_);
-    }
 }
 
 bool Bootloader::watchPattern(std::uint8_t b) {
@@ -146,18 +132,16 @@ void Bootloader::enterBootloader() {
     ++wakeUps_;
     state_ = State::Idle;
     rate_ = startRate_;
-    readyAnswered_ = true;
 }
 
 void Bootloader::handleByte(std::uint8_t b, std::vector<std::uint8_t>& reply) {
     switch (state_) {
     case State::Firmware:
-        firmwareByte(b, reply);
         return;
     case State::Listening:
         if (watchPattern(b)) {
             enterBootloader();
-            reply.push_back(ready_);
+            sendOut(reply, {ready_}, 0);
         }
         return;
     case State::Idle:
@@ -166,14 +150,6 @@ void Bootloader::handleByte(std::uint8_t b, std::vector<std::uint8_t>& reply) {
             frameCommand_ = b - kCommandBase;
             frameCount_ = -1;
             frameData_.clear();
-            patternRun_ = 0;
-            return;
-        }
-        // A wake pattern after commands: the tool lost track; answer it once more.
-        if (watchPattern(b) && !readyAnswered_) {
-            readyAnswered_ = true;
-            ++wakeUps_;
-            reply.push_back(ready_);
         }
         return;
     case State::Frame:
@@ -199,6 +175,16 @@ void Bootloader::handleByte(std::uint8_t b, std::vector<std::uint8_t>& reply) {
     }
 }
 
+void Bootloader::sendOut(std::vector<std::uint8_t>& out, std::vector<std::uint8_t> bytes, int delayMs) {
+    if (delayMs > 0 || deferred_) {
+        if (!deferred_) deferredMs_ = delayMs;
+        later_.push_back({deferredMs_, std::move(bytes), true});
+        deferred_ = true;
+        return;
+    }
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
 void Bootloader::appendReply(std::vector<std::uint8_t>& out, int command, std::vector<std::uint8_t> data) {
     const int occurrence = repliesSent_[command]++;
     if (lostReplies_.count({command, occurrence})) return;
@@ -215,44 +201,65 @@ void Bootloader::appendReply(std::vector<std::uint8_t>& out, int command, std::v
     frame.push_back(check);
     frame[1] = static_cast<std::uint8_t>(frame[1] | countHighBits_);
     ++framesSent_;
-    out.insert(out.end(), frame.begin(), frame.end());
+    if (const auto hold = heldReplies_.find({command, occurrence}); hold != heldReplies_.end()) {
+        auto& waiting = held_[hold->second];
+        waiting.insert(waiting.end(), frame.begin(), frame.end());
+        return;
+    }
+    const auto delay = delayedReplies_.find({command, occurrence});
+    sendOut(out, std::move(frame), delay != delayedReplies_.end() ? delay->second : 0);
 }
 
 void Bootloader::handleFrame(std::vector<std::uint8_t>& reply) {
-    readyAnswered_ = false;
+    // Replies held back until this command has been answered go out behind its answer (not a
+    // reply held back by this very answer).
+    auto released = held_.extract(frameCommand_);
+    answerFrame(reply);
+    if (!released.empty()) sendOut(reply, std::move(released.mapped()), 0);
+}
+
+void Bootloader::answerFrame(std::vector<std::uint8_t>& reply) {
     commands_.push_back({frameCommand_, frameData_});
     const auto& d = frameData_;
+    const bool fastModes = config_.mode == 2 || config_.mode == 3;
     switch (frameCommand_) {
-    case 0:
-        appendReply(reply, 0, {});
+    case kPingCommand:
+        appendReply(reply, kPingCommand, {});
         break;
-    case 8:
-        appendReply(reply, 8,
+    case kIdentifyCommand:
+        appendReply(reply, kIdentifyCommand,
                     {static_cast<std::uint8_t>(config_.version >> 8), static_cast<std::uint8_t>(config_.version & 0xFF),
                      static_cast<std::uint8_t>(config_.revision), config_.hardware});
         break;
-    case 11: {
+    case kSetBaudCommand: {
+        if (!fastModes) break;  // only the bootloaders of modes 2 and 3 change their rate
         const std::size_t index = d.empty() ? 99 : d[0];
-        appendReply(reply, 11, {});
+        appendReply(reply, kSetBaudCommand, {});
         if (index < kBaudTable.size()) pendingRate_ = kBaudTable[index];
         break;
     }
-    case 2: {
+    case kEraseCommand: {
         erased_.push_back(d.empty() ? -1 : d[0]);
-        appendReply(reply, 2, {0});
-        if (config_.mode == 2 || config_.mode == 3) {
+        appendReply(reply, kEraseCommand, {0});
+        if (fastModes) {
+            // The end of the erase, reported when the erase is over; the flash controller
+            // erases on its own, and commands that come meanwhile are answered at once.
             std::vector<std::uint8_t> status;
-            appendReply(status, 4, {0});
-            later_.push_back({config_.mode == 2 ? config_.eraseTimeMs : kMode3EraseMs, status});
+            const bool deferred = std::exchange(deferred_, false);
+            appendReply(status, kStatusReply, {0});
+            deferred_ = deferred;
+            if (!status.empty()) later_.push_back({config_.eraseTimeMs, status, true});
         }
         break;
     }
-    case 1:
-    case 10: {
+    case kAnnounceEppCommand:
+        if (config_.mode != 1) break;  // only mode 1 has EPP memory to write
+        [[fallthrough]];
+    case kAnnounceCommand: {
         block_ = Block {};
         block_.command = frameCommand_;
         std::size_t length = 0;
-        if (frameCommand_ == 10 || config_.mode == 1) {
+        if (frameCommand_ == kAnnounceEppCommand || config_.mode == 1) {
             block_.address = BigEndian(d, 0, 2);
             length = BigEndian(d, 2, 2);
         } else {
@@ -261,8 +268,8 @@ void Bootloader::handleFrame(std::vector<std::uint8_t>& reply) {
         }
         // Mode 0 and 3 announce the length without the block's own check; mode 2 sends a
         // four-byte CRC-32 after the data.
-        if (frameCommand_ == 1 && (config_.mode == 0 || config_.mode == 3)) length += 2;
-        if (frameCommand_ == 1 && config_.mode == 2) length += 4;
+        if (frameCommand_ == kAnnounceCommand && (config_.mode == 0 || config_.mode == 3)) length += 2;
+        if (frameCommand_ == kAnnounceCommand && config_.mode == 2) length += 4;
         blockExpected_ = length;
         blockBytes_.clear();
         appendReply(reply, frameCommand_, {});
@@ -270,7 +277,7 @@ void Bootloader::handleFrame(std::vector<std::uint8_t>& reply) {
         else finishBlock(reply);
         break;
     }
-    case 7:
+    case kEndCommand:
         ended_ = true;
         state_ = State::Firmware;
         rate_ = kFirmwareBaud;
@@ -283,7 +290,7 @@ void Bootloader::handleFrame(std::vector<std::uint8_t>& reply) {
 void Bootloader::finishBlock(std::vector<std::uint8_t>& reply) {
     state_ = State::Idle;
     bool good = true;
-    if (block_.command == 1) {
+    if (block_.command == kAnnounceCommand) {
         if (config_.mode == 2) {
             const std::size_t n = blockBytes_.size() >= 4 ? blockBytes_.size() - 4 : 0;
             const std::uint32_t trailer = blockBytes_.size() >= 4
@@ -306,10 +313,10 @@ void Bootloader::finishBlock(std::vector<std::uint8_t>& reply) {
         block_.writeStatus = fault->second.second;
     }
     ++blockCount_;
-    appendReply(reply, 4, {static_cast<std::uint8_t>(block_.transferStatus)});
+    appendReply(reply, kStatusReply, {static_cast<std::uint8_t>(block_.transferStatus)});
     if (block_.transferStatus == 0) {
-        appendReply(reply, 4, {static_cast<std::uint8_t>(block_.writeStatus)});
-        if (block_.writeStatus == 0 && block_.command == 1) flash_[block_.address] = block_.data;
+        appendReply(reply, kStatusReply, {static_cast<std::uint8_t>(block_.writeStatus)});
+        if (block_.writeStatus == 0 && block_.command == kAnnounceCommand) flash_[block_.address] = block_.data;
     }
     blocks_.push_back(block_);
 }
@@ -329,6 +336,11 @@ void Bootloader::corruptReplyChecksum(int command, int occurrence) {
     corruptReplies_[{command, occurrence}] = true;
 }
 
+void Bootloader::holdReply(int command, int occurrence, int releasedAfter) {
+    std::lock_guard lock(mutex_);
+    heldReplies_[{command, occurrence}] = releasedAfter;
+}
+
 void Bootloader::setCountHighBits(std::uint8_t bits) {
     std::lock_guard lock(mutex_);
     countHighBits_ = static_cast<std::uint8_t>(bits & 0xF0);
@@ -339,13 +351,29 @@ void Bootloader::setSilent(bool silent) {
     silent_ = silent;
 }
 
+void Bootloader::delayReply(int command, int occurrence, int ms) {
+    std::lock_guard lock(mutex_);
+    delayedReplies_[{command, occurrence}] = ms;
+}
+
 void Bootloader::powerCycle() {
     std::lock_guard lock(mutex_);
+    ++powerCycles_;
     silent_ = false;
     state_ = State::Listening;
     rate_ = startRate_;
     pendingRate_ = 0;
     patternRun_ = 0;
+    resetIndex_ = 0;
+    frameCount_ = -1;
+    frameData_.clear();
+    blockBytes_.clear();
+    held_.clear();
+}
+
+int Bootloader::powerCycles() const {
+    std::lock_guard lock(mutex_);
+    return powerCycles_;
 }
 
 std::vector<Bootloader::Block> Bootloader::blocks() const {

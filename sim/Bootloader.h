@@ -17,26 +17,31 @@ namespace vindelor::sim {
 // destination pair 0xFF 0x00, 0xAA); the bootloader then starts at its mode's rate and waits
 // for the wake pattern (0xFF and the wake byte in turns), answers the ready byte and takes
 // command frames: 0xA0 + c, a count, the data and a checksum that makes the sum 0. It answers
-// ping, identify, set baud rate (and then talks at the new rate), erase (mode 2 reports the end
-// of the erase after the erase time, mode 3 at once), data and EPP blocks (checked as the real
-// one does: the CRC-16 in the last two bytes, or in mode 2 the CRC-32/JAMCRC trailer; the first
-// status says the block arrived, the second whether it was written: 0, or 2 for a bad check)
-// and the end command, after which the new firmware runs.
+// ping, identify, set baud rate (modes 2 and 3 only; then it talks at the new rate), erase
+// (modes 2 and 3 report the end of the erase after the erase time, and answer other commands
+// meanwhile), data blocks and, in mode 1
+// only, EPP blocks (checked as the real one does: the CRC-16 in the last two bytes, or in mode
+// 2 the CRC-32/JAMCRC trailer; the first status says the block arrived, the second whether it
+// was written: 0, or 2 for a bad check) and the end command, after which the new firmware
+// runs. A command the mode does not know gets no answer.
 //
-// Bytes sent at a rate other than the device's are lost as framing errors; after a few of them
-// a bootloader that was switched to a faster rate falls back to its starting rate. A device
-// whose reset command is 0 (or, with wakeWithoutReset, any device) also wakes when the wake
-// pattern comes while the firmware runs: the engineer turned it off and on as asked.
+// It recovers only as the device does. The running firmware takes no wake pattern: only its
+// reset request, or a power cycle (powerCycle(), the engineer doing what "Please turn off/on
+// the motor" asks), starts the bootloader. Bytes sent at a rate other than the device's are
+// lost as framing errors, and a bootloader switched to a faster rate stays there until it is
+// turned off and on; a bootloader that has answered its ready byte takes commands and no
+// further wake pattern.
 class Bootloader : public DeviceModel {
 public:
+    static constexpr int kDefaultEraseMs = 20;
+
     struct Config {
         int mode = 0;
         std::uint16_t version = 0x0102;
         std::int8_t revision = 10;
         std::uint8_t hardware = 0;
         std::uint8_t resetCommand = 0x56;  // the running firmware's reset command; 0 for none
-        bool wakeWithoutReset = false;
-        int eraseTimeMs = 0;               // mode 2: from the erase reply to its end status
+        int eraseTimeMs = kDefaultEraseMs;  // modes 2 and 3: from the erase reply to its end status
         bool startInBootloader = false;    // already waiting for commands (a former update failed)
     };
 
@@ -74,12 +79,19 @@ public:
     void setBlockStatus(int block, int transferStatus, int writeStatus);
     void loseReply(int command, int occurrence);
     void corruptReplyChecksum(int command, int occurrence);
+    // That reply leaves ms late (and the rest of the same answer with it); the device goes on
+    // answering later commands meanwhile, so the late reply comes among their answers.
+    void delayReply(int command, int occurrence, int ms);
+    // That reply is held back and sent right after the answer to the next `releasedAfter`
+    // command: it comes too late for its own command, among the answers to later ones.
+    void holdReply(int command, int occurrence, int releasedAfter);
     // Ors these bits into the count byte of every reply.
     void setCountHighBits(std::uint8_t bits);
     // Answers nothing at all until powerCycle().
     void setSilent(bool silent);
-    // Off and on: the bootloader starts again and waits for the wake pattern.
+    // Off and on: the bootloader starts again at its first rate and waits for the wake pattern.
     void powerCycle();
+    int powerCycles() const;
 
     // What it was sent.
     std::vector<Block> blocks() const;
@@ -103,11 +115,14 @@ private:
 
     void handleByte(std::uint8_t b, std::vector<std::uint8_t>& reply);
     bool watchPattern(std::uint8_t b);
-    void firmwareByte(std::uint8_t b, std::vector<std::uint8_t>& reply);
     void watchReset(std::uint8_t b);
     void handleFrame(std::vector<std::uint8_t>& reply);
+    void answerFrame(std::vector<std::uint8_t>& reply);
     void finishBlock(std::vector<std::uint8_t>& reply);
     void appendReply(std::vector<std::uint8_t>& out, int command, std::vector<std::uint8_t> data);
+    // Sends bytes now, or after delayMs behind what is queued; once anything of this byte's
+    // answer waits, the rest waits behind it, so the order stays.
+    void sendOut(std::vector<std::uint8_t>& out, std::vector<std::uint8_t> bytes, int delayMs);
     void enterBootloader();
 
     mutable std::mutex mutex_;
@@ -119,11 +134,11 @@ private:
     int rate_ = kFirmwareBaud;
     int pendingRate_ = 0;  // takes effect once the reply at the old rate has been queued
     int toolRate_ = 0;
-    int garbled_ = 0;
     int patternRun_ = 0;
     int resetIndex_ = 0;
     bool silent_ = false;
-    bool readyAnswered_ = false;  // no command since the last ready byte
+    bool deferred_ = false;  // part of the current byte's answer waits in later_
+    int deferredMs_ = 0;     // how long it waits; the rest of the answer waits as long
     // The frame being read.
     int frameCommand_ = 0;
     int frameCount_ = -1;
@@ -137,6 +152,9 @@ private:
     std::map<int, int> repliesSent_;
     std::map<std::pair<int, int>, bool> lostReplies_;
     std::map<std::pair<int, int>, bool> corruptReplies_;
+    std::map<std::pair<int, int>, int> delayedReplies_;
+    std::map<std::pair<int, int>, int> heldReplies_;        // reply -> the command releasing it
+    std::map<int, std::vector<std::uint8_t>> held_;         // releasing command -> frames
     std::uint8_t countHighBits_ = 0;
     std::vector<LaterOutput> later_;
     // Records.
@@ -148,6 +166,7 @@ private:
     std::size_t bytesSent_ = 0;
     int framesSent_ = 0;
     int wakeUps_ = 0;
+    int powerCycles_ = 0;
     bool ended_ = false;
 };
 

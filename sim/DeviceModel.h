@@ -16,6 +16,9 @@ public:
     struct LaterOutput {
         int delayMs = 0;  // after the bytes queued before it
         std::vector<std::uint8_t> bytes;
+        // Sent delayMs from now instead, behind whatever is on the line then: the device goes
+        // on answering meanwhile (an erase that runs on its own, a reply held up somewhere).
+        bool meanwhile = false;
     };
 
     virtual ~DeviceModel() = default;

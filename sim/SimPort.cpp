@@ -14,9 +14,11 @@ namespace vindelor::sim {
 
 namespace {
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
-// Bytes the paced input may take at once after an idle line (a few byte times early at most).
-constexpr double kInputBurst = 4;
-constexpr double kBusyCredit = 256;
+constexpr std::size_t kReadChunk = 256;
+
+std::chrono::nanoseconds ByteTime(int rate) {
+    return std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / rate);
+}
 
 int SpeedToBaud(speed_t speed) {
     static constexpr std::pair<speed_t, int> kSpeeds[] = {
@@ -174,8 +176,7 @@ void SimPort::queueOutput(const std::vector<std::uint8_t>& reply, int extraDelay
     }
     const std::vector<std::uint8_t>& bytes = injector_ ? faulty : reply;
     const int rate = rateLocked();
-    const auto byteTime = rate > 0 ? std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / rate)
-                                   : std::chrono::nanoseconds(0);
+    const auto byteTime = rate > 0 ? ByteTime(rate) : std::chrono::nanoseconds(0);
     if (nextSlot_ < now) nextSlot_ = now;
     nextSlot_ += std::chrono::milliseconds(extraDelayMs);
     for (std::uint8_t b : bytes) {
@@ -194,12 +195,37 @@ void SimPort::queueOutput(const std::vector<std::uint8_t>& reply, int extraDelay
     }
 }
 
+// Called with the mutex held.
+void SimPort::deliverLocked(std::uint8_t b, Clock::time_point at, int toolRate, std::vector<std::uint8_t>& reply) {
+    model_->onToolRate(toolRate);
+    received_.push_back(b);
+    const int deviceRate = model_->lineRate();
+    if (deviceRate > 0 && toolRate > 0 && deviceRate != toolRate && !model_->hearsGarbled()) {
+        ++garbled_;
+        return;
+    }
+    if (injector_) {
+        const auto heard = injector_->onInput(b);
+        if (!heard) return;
+        b = *heard;
+    }
+    reply.clear();
+    model_->onByte(b, at, reply);
+    if (!reply.empty()) queueOutput(reply, responseDelayMs_);
+    for (auto& later : model_->takeLaterOutput()) {
+        if (later.meanwhile)
+            scheduled_.emplace(Clock::now() + std::chrono::milliseconds(later.delayMs + responseDelayMs_),
+                               std::move(later.bytes));
+        else
+            queueOutput(later.bytes, later.delayMs + responseDelayMs_);
+    }
+}
+
 void SimPort::run() {
     std::vector<std::uint8_t> reply;
     for (;;) {
         long long timeoutNs = -1;
         int master;
-        std::size_t inputAllowed = 256;
         {
             std::unique_lock lock(mutex_);
             if (stop_) return;
@@ -212,9 +238,24 @@ void SimPort::run() {
                 changed_.notify_all();
             }
             master = pty_.masterFd();
+            const auto now = Clock::now();
+            // The tool's bytes that have arrived by now reach the device in order.
+            bool delivered = false;
+            while (!input_.empty() && input_.front().due <= now && master >= 0) {
+                const Arriving a = input_.front();
+                input_.pop_front();
+                deliverLocked(a.byte, a.due, a.toolRate, reply);
+                delivered = true;
+            }
+            if (master < 0) input_.clear();
+            if (delivered) changed_.notify_all();
+            while (!scheduled_.empty() && scheduled_.begin()->first <= now) {
+                queueOutput(scheduled_.begin()->second, 0);
+                scheduled_.erase(scheduled_.begin());
+            }
+            if (master < 0) scheduled_.clear();
             // Write every byte that is due in one go, as an adapter hands the driver what its
             // buffer gathered: the tool reads bursts, not byte after byte.
-            const auto now = Clock::now();
             while (!output_.empty() && output_.front().due <= now && master >= 0) {
                 std::uint8_t due[1024];
                 std::size_t count = 0;
@@ -239,27 +280,16 @@ void SimPort::run() {
                     std::max<long long>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(unplugAt_ - now).count());
                 timeoutNs = timeoutNs < 0 ? untilUnplug : std::min(timeoutNs, untilUnplug);
             }
-            const int rate = rateLocked();
-            if (paceInput_ && rate > 0) {
-                // The line carries rate / 10 bytes a second; what it has carried may be taken.
-                const double perNs = static_cast<double>(rate) / kBitsPerByte / 1e9;
-                const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - creditAt_).count();
-                // Only an idle line caps what may come at once; while bytes kept waiting, a late
-                // wake-up must not cost line time.
-                inputCredit_ = std::min(lineBusy_ ? kBusyCredit : kInputBurst,
-                                        inputCredit_ + static_cast<double>(elapsed) * perNs);
-                creditAt_ = now;
-                if (inputCredit_ < 1) {
-                    inputAllowed = 0;
-                    const auto untilOne = static_cast<long long>((1 - inputCredit_) / perNs) + 1;
-                    timeoutNs = timeoutNs < 0 ? untilOne : std::min(timeoutNs, untilOne);
-                } else {
-                    inputAllowed = std::min<std::size_t>(256, static_cast<std::size_t>(inputCredit_));
-                }
+            for (const Clock::time_point due : {input_.empty() ? Clock::time_point::max() : input_.front().due,
+                                                scheduled_.empty() ? Clock::time_point::max() : scheduled_.begin()->first}) {
+                if (due == Clock::time_point::max()) continue;
+                const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(due - now);
+                const long long ns = std::clamp<long long>(wait.count(), 0, 1'000'000'000);
+                timeoutNs = timeoutNs < 0 ? ns : std::min(timeoutNs, ns);
             }
         }
         pollfd fds[2] = {{wakeFds_[0], POLLIN, 0}, {master, POLLIN, 0}};
-        const nfds_t count = master >= 0 && inputAllowed > 0 ? 2 : 1;
+        const nfds_t count = master >= 0 ? 2 : 1;
         timespec ts {timeoutNs / 1'000'000'000, timeoutNs % 1'000'000'000};
         int r = ::ppoll(fds, count, timeoutNs < 0 ? nullptr : &ts, nullptr);
         if (r < 0 && errno != EINTR) return;
@@ -269,44 +299,26 @@ void SimPort::run() {
             }
         }
         if (count == 2 && (fds[1].revents & POLLIN)) {
-            std::uint8_t buf[256];
+            std::uint8_t buf[kReadChunk];
             const int toolRate = toolBaudRate();
-            ssize_t n = ::read(master, buf, std::min(sizeof buf, inputAllowed));
+            ssize_t n = ::read(master, buf, sizeof buf);
             if (n > 0) {
                 const auto at = Clock::now();
                 std::lock_guard lock(mutex_);
-                if (paceInput_) {
-                    // After an idle line the time spent waiting for these bytes is no credit:
-                    // the line starts carrying them now.
-                    if (!lineBusy_) {
-                        inputCredit_ = std::min(inputCredit_, kInputBurst);
-                        creditAt_ = at;
+                const int rate = rateLocked();
+                if (paceInput_ && rate > 0) {
+                    // On the line one after the other at the tool's rate, from now or from the
+                    // end of the bytes still on their way.
+                    const auto byteTime = ByteTime(toolRate > 0 ? toolRate : rate);
+                    if (inputSlot_ < at) inputSlot_ = at;
+                    for (ssize_t i = 0; i < n; ++i) {
+                        inputSlot_ += byteTime;
+                        input_.push_back({buf[i], inputSlot_, toolRate});
                     }
-                    inputCredit_ -= static_cast<double>(n);
-                    int waiting = 0;
-                    lineBusy_ = ::ioctl(master, FIONREAD, &waiting) == 0 && waiting > 0;
+                } else {
+                    for (ssize_t i = 0; i < n; ++i) deliverLocked(buf[i], at, toolRate, reply);
+                    changed_.notify_all();
                 }
-                model_->onToolRate(toolRate);
-                for (ssize_t i = 0; i < n; ++i) {
-                    received_.push_back(buf[i]);
-                    const int deviceRate = model_->lineRate();
-                    if (deviceRate > 0 && toolRate > 0 && deviceRate != toolRate &&
-                        !model_->hearsGarbled()) {
-                        ++garbled_;
-                        continue;
-                    }
-                    std::uint8_t heard = buf[i];
-                    if (injector_) {
-                        const auto b = injector_->onInput(heard);
-                        if (!b) continue;
-                        heard = *b;
-                    }
-                    reply.clear();
-                    model_->onByte(heard, at, reply);
-                    if (!reply.empty()) queueOutput(reply, responseDelayMs_);
-                    for (auto& later : model_->takeLaterOutput()) queueOutput(later.bytes, later.delayMs);
-                }
-                changed_.notify_all();
             }
         }
     }

@@ -34,13 +34,15 @@ public:
     // 0 sends as fast as the pseudo-terminal takes bytes. A model with a line rate of its own
     // (DeviceModel::lineRate) is paced at that rate instead whenever this is not 0.
     void setBaudRate(int baud);
-    // With a baud rate set, also take the tool's bytes only as fast as the line carries them:
-    // they wait in the pseudo-terminal (where a reopen of the port drops them, as a purge
-    // would) and the device sees each one when it would have arrived.
+    // With a baud rate set, also hand the tool's bytes to the device only as fast as the line
+    // carries them (at the rate the tool sends with): each is taken off the pseudo-terminal at
+    // once, as a line takes what a driver has sent, so nothing the tool wrote is lost to its
+    // own reopen, and the device sees each byte when it would have arrived.
     void setPaceInput(bool on);
     // The rate the tool has set its end of the pseudo-terminal to (0 if unknown).
     int toolBaudRate() const;
-    // Every device reply waits this long before its first byte leaves.
+    // Every device reply (and what it sends on its own later) waits this long before its first
+    // byte leaves.
     void setResponseDelayMs(int ms);
 
     void dropOutputByte(std::size_t index);
@@ -77,6 +79,8 @@ private:
     };
     void run();
     void queueOutput(const std::vector<std::uint8_t>& bytes, int extraDelayMs);
+    // Hands one byte to the device; called with the mutex held.
+    void deliverLocked(std::uint8_t b, Clock::time_point at, int toolRate, std::vector<std::uint8_t>& reply);
     int rateLocked() const;
     void wake();
 
@@ -91,9 +95,13 @@ private:
     int baud_ = 0;
     int responseDelayMs_ = 0;
     bool paceInput_ = false;
-    double inputCredit_ = 0;  // bytes the line has carried and the device not yet taken
-    Clock::time_point creditAt_ {};
-    bool lineBusy_ = false;  // bytes were still waiting after the last read
+    struct Arriving {
+        std::uint8_t byte;
+        Clock::time_point due;  // when its stop bit has arrived
+        int toolRate;           // the rate the tool sent it with
+    };
+    std::deque<Arriving> input_;  // paced input on its way to the device
+    Clock::time_point inputSlot_ {};
     std::map<std::size_t, Fault> faults_;
     std::unique_ptr<FaultInjector> injector_;
     Clock::time_point unplugAt_ = Clock::time_point::max();
@@ -103,6 +111,9 @@ private:
         Clock::time_point due;
     };
     std::deque<Pending> output_;
+    // Output that joins the line at its time, whatever is sent meanwhile (in order of time,
+    // and of scheduling for the same time).
+    std::multimap<Clock::time_point, std::vector<std::uint8_t>> scheduled_;
     Clock::time_point nextSlot_ {};
     std::vector<std::uint8_t> received_;
     std::size_t garbled_ = 0;

@@ -25,8 +25,10 @@ namespace {
 volatile std::sig_atomic_t g_stop = 0;
 volatile std::sig_atomic_t g_faultsOff = 0;
 void OnSignal(int) { g_stop = 1; }
-// SIGUSR1: the line behaves from now on, so a test can check what a faulty run left behind.
+// SIGUSR2: the line behaves from now on, so a test can check what a faulty run left behind.
 void OnFaultsOff(int) { g_faultsOff = 1; }
+volatile std::sig_atomic_t g_powerCycle = 0;
+void OnPowerCycle(int) { g_powerCycle = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,21 +73,25 @@ int main(int argc, char** argv) {
     int bootloader = -1;
     int hardware = 0;
     int revision = 10;
-    int eraseMs = 0;
+    int eraseMs = vindelor::sim::Bootloader::kDefaultEraseMs;
     bool waiting = false;
     app.add_option("--bootloader", bootloader,
                    "Simulate a module for firmware updates in this loader mode (0-3) instead of a motor")
         ->check(CLI::Range(0, 3));
     app.add_option("--hardware", hardware, "Module: hardware code the bootloader reports")->capture_default_str();
     app.add_option("--revision", revision, "Module: hardware revision the bootloader reports")->capture_default_str();
-    app.add_option("--erase-ms", eraseMs, "Module, mode 2: time a block erase takes")->capture_default_str();
+    app.add_option("--erase-ms", eraseMs, "Module, modes 2 and 3: time a block erase takes")->capture_default_str();
     app.add_flag("--in-bootloader", waiting, "Module: start in the bootloader, waiting for commands");
+    int replyDelayMs = 0;
+    app.add_option("--reply-delay-ms", replyDelayMs, "Every reply leaves this many milliseconds late")
+        ->check(CLI::NonNegativeNumber);
     std::string faultText;
     std::uint64_t seed = 1;
     app.add_option("--faults", faultText,
                    "A line that misbehaves: drop=P,flip=P,cut=P,delay=MS@P,noise=P,unplug=SECONDS (P from 0 to 1; "
                    "drop and flip hit both directions, the others what the device sends; unplug hangs the port "
-                   "up every SECONDS and brings it back a second later as a new device behind --link)");
+                   "up after SECONDS and brings it back a second later as a new device behind --link); "
+                   "SIGUSR2 turns them off");
     app.add_option("--seed", seed, "Seed of the faults, to replay a run")->capture_default_str();
     CLI11_PARSE(app, argc, argv);
     vindelor::sim::FaultSettings faults;
@@ -109,14 +115,14 @@ int main(int argc, char** argv) {
         using namespace vindelor::sim;
         std::shared_ptr<DeviceModel> device;
         std::shared_ptr<BootModeMotor> motor;
+        std::shared_ptr<Bootloader> module;  // turned off and on by SIGUSR1
         if (bootloader >= 0) {
             auto config = Bootloader::ForMode(bootloader, static_cast<std::uint8_t>(hardware));
             config.revision = static_cast<std::int8_t>(revision);
             config.eraseTimeMs = eraseMs;
             config.startInBootloader = waiting;
-            // Nobody can turn a simulated module off and on: the wake pattern alone wakes it.
-            config.wakeWithoutReset = true;
-            device = std::make_shared<Bootloader>(config);
+            module = std::make_shared<Bootloader>(config);
+            device = module;
         } else if (!devices.empty()) {
             std::string error;
             const auto members = ParseDeviceList(devices, error);
@@ -159,6 +165,7 @@ int main(int argc, char** argv) {
             port = std::make_unique<SimPort>(device);
             port->setBaudRate(baud);
             port->setPaceInput(bootloader >= 0 && baud > 0);
+            port->setResponseDelayMs(replyDelayMs);
             if (g_faultsOff) faults = FaultSettings {};
             FaultSettings these = faults;
             these.seed = faults.seed + static_cast<std::uint64_t>(plugged++);
@@ -171,17 +178,24 @@ int main(int argc, char** argv) {
         };
         // The signals are let through only while the main thread waits (the port's thread,
         // started after this, inherits the mask), so none comes between a check and the
-        // wait and leaves it asleep.
+        // wait and leaves it asleep. SIGUSR1 turns a simulated module off and on, as an
+        // engineer asked to do so would.
         sigset_t handled, waitMask;
         sigemptyset(&handled);
-        for (const int s : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&handled, s);
+        for (const int s : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) sigaddset(&handled, s);
         sigprocmask(SIG_BLOCK, &handled, &waitMask);
         std::signal(SIGINT, OnSignal);
         std::signal(SIGTERM, OnSignal);
-        std::signal(SIGUSR1, OnFaultsOff);
+        if (module) std::signal(SIGUSR1, OnPowerCycle);
+        std::signal(SIGUSR2, OnFaultsOff);
         plugIn();
         if (faults.any()) std::cerr << "vindelor-sim: faults " << FaultText(faults) << std::endl;
         while (!g_stop) {
+            if (g_powerCycle) {
+                g_powerCycle = 0;
+                module->powerCycle();
+                std::cerr << "vindelor-sim: module turned off and on" << std::endl;
+            }
             if (g_faultsOff && faults.any()) {
                 faults = FaultSettings {};
                 port->setFaults(faults);

@@ -2,7 +2,7 @@
 """Runs the command-line tool's operations against simulated devices behind a misbehaving line.
 
 Each run starts its own simulator with one kind of fault and its own seed, runs one operation
-of vindelor-cli against it within a time bound, then turns the faults off (SIGUSR1) and checks
+of vindelor-cli against it within a time bound, then turns the faults off (SIGUSR2) and checks
 what the run left behind with clean requests. A run counts as
   success     the command said it worked, and what it claimed is so;
   false       the command said it worked, and it is not so (a wrong value, a file that is not
@@ -76,7 +76,7 @@ class Sim:
             return self.paths[-1]
 
     def faults_off(self, unplug_seconds=0):
-        self.proc.send_signal(signal.SIGUSR1)
+        self.proc.send_signal(signal.SIGUSR2)
         if unplug_seconds:
             # The adapter comes back a second after it was pulled, on a new path.
             left = self.started + unplug_seconds - time.monotonic()

@@ -68,7 +68,6 @@ std::string Demo::start() {
     }
     try {
         auto config = sim::Bootloader::ForMode(0);
-        config.wakeWithoutReset = true;
         // Its firmware prints a line now and then, which the poll of the VXM-NC tab shows.
         auto firmware = std::make_shared<sim::RegisterDevice>();
         firmware->setDemoText(true);

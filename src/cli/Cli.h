@@ -65,7 +65,8 @@ void AddScopeCommands(CLI::App& app, CommandContext& ctx);
 void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx);
 
 // vindelor-cli firmware FILE: a module firmware update; sets ctx.status (0 after "Done").
-void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file);
+// timeoutSeconds > 0 ends the update after that long, as Ctrl+C does ("Aborted!", status 1).
+void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file, double timeoutSeconds = 0);
 void AddModuleCommands(CLI::App& app, CommandContext& ctx);
 // scan, and params save / diff / restore.
 void AddParameterCommands(CLI::App& app, CommandContext& ctx);

@@ -12,6 +12,7 @@
 #include "firmware/FirmwareImage.h"
 #include "firmware/HexFile.h"
 #include "firmware/ImageWriter.h"
+#include "firmware/RecordLimits.h"
 #include "firmware/TErr.h"
 #include "serial/TSerErr.h"
 #include "util/Cp1252.h"
@@ -303,6 +304,12 @@ void ImageMakeCommand(CommandContext& ctx, const ImageMakeArgs& a) {
     for (const auto& e : a.epp) addBlocks(e, "--epp", false);
 
     const auto& bytes = writer.Bytes();
+    // An image whose records its loader mode cannot announce is never written: the loader
+    // would refuse it, or another tool send it wrongly.
+    FirmwareImage made;
+    made.ReadImageData(bytes);
+    if (const std::string problem = ImageFrameProblem(made); !problem.empty())
+        throw CommandError{kExitUsage, a.output + " not written: " + problem};
     if (auto reason = util::WriteFileSafely(a.output, bytes); !reason.empty())
         throw CommandError{kExitDevice, reason};
     std::cout << a.output << ": " << bytes.size() << " bytes\n";
@@ -361,17 +368,23 @@ void AddFirmwareCommands(CLI::App& app, CommandContext& ctx) {
     struct UpdateArgs {
         std::string file;
         bool info = false;
+        double timeout = 0;
     };
     auto updateArgs = std::make_shared<UpdateArgs>();
     auto* update = app.add_subcommand(
         "firmware", "Update a module's firmware from an image file (.vxf) through its bootloader");
     update->add_option("file", updateArgs->file, "Firmware image file")->required();
     update->add_flag("--info", updateArgs->info, "Only show the image, as 'image info' does");
+    update->add_option("--timeout", updateArgs->timeout,
+                       "Give up after this many seconds (the update ends as after Ctrl+C, status 1); "
+                       "without it the update waits as long as the module needs to be turned off "
+                       "and on")
+        ->check(CLI::PositiveNumber);
     update->callback([&ctx, updateArgs] {
         if (updateArgs->info)
             ImageInfoCommand(ctx, updateArgs->file);
         else
-            FirmwareUpdateCommand(ctx, updateArgs->file);
+            FirmwareUpdateCommand(ctx, updateArgs->file, updateArgs->timeout);
     });
 }
 

@@ -13,6 +13,7 @@
 #include "cli/Cli.h"
 #include "cli/Session.h"
 #include "firmware/FirmwareImage.h"
+#include "firmware/RecordLimits.h"
 #include "firmware/TErr.h"
 #include "firmware/Tvxload.h"
 #include "protocol/QueueSink.h"
@@ -84,7 +85,7 @@ private:
 
 }  // namespace
 
-void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file) {
+void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file, double timeoutSeconds) {
     // The image is checked before anything is sent.
     {
         FirmwareImage image;
@@ -94,6 +95,8 @@ void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file) {
             throw CommandError {kExitDevice, Utf8("(Fejl 1) Fejl ved indl\xB5sning af firmware fil: ") + file +
                                                  " (" + e.Text + ")"};
         }
+        if (const std::string problem = ImageFrameProblem(image); !problem.empty())
+            throw CommandError {kExitDevice, file + ": " + problem};
     }
 
     auto port = MakePort(ctx.options.port, ctx.options.baud);
@@ -122,7 +125,15 @@ void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file) {
     std::string last;
     int end = -1;
     bool terminating = false;
+    const auto started = std::chrono::steady_clock::now();
+    const auto limit = std::chrono::duration<double>(timeoutSeconds);
+    bool timedOut = false;
     while (end < 0) {
+        if (!terminating && timeoutSeconds > 0 && std::chrono::steady_clock::now() - started >= limit) {
+            timedOut = true;
+            terminating = true;
+            loader->Terminate();
+        }
         if (g_interrupted && !terminating) {
             terminating = true;
             loader->Terminate();
@@ -152,6 +163,11 @@ void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file) {
     bar.clear();
     if (end != kStatusAborted) loader->WaitForRunEnd();
     loader.reset();
+    if (timedOut && end == kStatusAborted) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", timeoutSeconds);
+        throw CommandError {kExitDevice, std::string("No end of the update within ") + seconds + " s (--timeout)"};
+    }
     ctx.status = end == kStatusDone ? kExitOk : kExitDevice;
 }
 

@@ -7,7 +7,9 @@
 
 #include "firmware/Atmega162fix.h"
 #include "firmware/Crc.h"
+#include "firmware/RecordLimits.h"
 #include "firmware/TErr.h"
+#include "serial/LineTime.h"
 #include "util/Text.h"
 
 namespace vindelor::firmware {
@@ -28,10 +30,9 @@ constexpr std::uint32_t kEraseStatusMs = 2000;
 constexpr std::uint32_t kMode3EraseStatusMs = 500;
 constexpr int kFastModeSwitchLimit = 3;  // failed attempts after which modes 2 and 3 stay slow
 constexpr int kMode0ResetPatterns = 7;
-constexpr int kBitsPerByte = 10;
-// The wait for the ready byte after a wake pattern lasts as long as the pattern takes on the
-// line, but never less than this (a pattern at a high rate, or a port that took it at once).
-constexpr int kMinReadyWaitMs = 20;
+// How much longer than its line time the output may take to go out before the port counts as
+// stuck.
+constexpr std::uint32_t kGoneOutSlackMs = 1000;
 constexpr char kPortTimeoutText[] = "No Data";
 constexpr std::uint8_t kFillerByte = 0xFF;
 constexpr std::uint8_t kPatternFill = 0xFF;
@@ -170,11 +171,20 @@ void TVxLoad::Fail(const std::string& text) {
         std::lock_guard lock(logMutex_);
         errorLog_.push_back(line);
     }
-    ++Attempts;
+    // A failure that ends the run at once (the line test, the hardware check) has set the
+    // count to the limit already; it is not one more attempt.
+    if (Attempts < kMaxAttempts) ++Attempts;
     if (attemptFailed_) attemptFailed_(line);
 }
 
+void TVxLoad::AwaitGoneOut() { port_->EnsureSent(kGoneOutSlackMs); }
+
 void TVxLoad::SendCommand(int c, const std::uint8_t* data, int n) {
+    // A reply is only ever taken for the command just sent: whatever arrived before it (a reply
+    // that missed its time-out, the end of an erase given up on) is dropped, once what was
+    // written before has gone out and could still be answered.
+    AwaitGoneOut();
+    port_->DiscardInput();
     std::uint8_t sum = 0;
     auto send = [&](std::uint8_t b) {
         port_->SendChar(b);
@@ -188,6 +198,9 @@ void TVxLoad::SendCommand(int c, const std::uint8_t* data, int n) {
 
 int TVxLoad::ReadReply(int c, std::uint32_t timeoutMs, std::uint8_t* buffer) {
     const auto fail = [c] { return TErr(0, util::Format("Error sending command: %d", c).c_str()); };
+    // The time-out counts from when the command (or block) is out on the line, not from when
+    // the driver took it.
+    AwaitGoneOut();
     const int first = port_->WaitByte(timeoutMs);
     if (first != kCommandBase + c) throw fail();
     const int length = port_->WaitByte(timeoutMs);
@@ -236,6 +249,9 @@ bool TVxLoad::TryConnect(bool withFiller) {
         if (withFiller) {
             const std::vector<std::uint8_t> filler(kFillerSize, kFillerByte);
             port_->SendString(filler.data(), kFillerSize);
+            // All of it reaches the device (ending a block it still waits for) before the
+            // reopen, and before the ping's time-out starts.
+            AwaitGoneOut();
         }
         port_->Open();
         if (withFiller) {
@@ -258,9 +274,13 @@ void TVxLoad::SendResetRequest() {
     const std::uint8_t request[] = {ResetCommand,      ResetCommand,
                                     ResetCommand,      kResetDestination,
                                     0x00,              kFrameTrailer};
+    // The pauses count from the end of what was sent, and the rate changes only once the last
+    // byte is out: a change in the middle of a byte would garble it.
     port_->SendString(request, static_cast<int>(sizeof request));
+    AwaitGoneOut();
     std::this_thread::sleep_for(std::chrono::milliseconds(kResetGapMs));
     port_->SendChar(kFrameTrailer);
+    AwaitGoneOut();
     std::this_thread::sleep_for(std::chrono::milliseconds(kResetSettleMs));
     port_->SetBaudRate(static_cast<int>(BaudRate));
 }
@@ -275,20 +295,26 @@ void TVxLoad::SendWakePattern(int times) {
     }
 }
 
-// Reads what comes until the ready byte. The wait lasts as long as the pattern just sent
-// takes on the line: a port that blocks its writes until the bytes are out would have spent
-// that time in the write, and a port that buffers them (or a pseudo-terminal) must not turn
-// this loop into a spin. A terminate request ends the wait at once.
-bool TVxLoad::AwaitReadyByte() {
-    const auto baud = std::max<std::uint32_t>(port_->GetBaudRate(), 1);
-    const auto wireMs = static_cast<long long>(wakePattern_.size()) * kBitsPerByte * 1000 / baud;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max<long long>(wireMs, kMinReadyWaitMs));
+// Reads what the device sends while the wake patterns (`patterns` of them, just written) go
+// out, and what waits once they have: true when the ready byte was among it. The commands that
+// follow must not start their time-outs while the patterns still take the line (the driver
+// takes them at once, the line needs 2.8 s for the eight patterns after a mode-0 reset). The
+// wait lasts at least the line time of one pattern, so a port that fails every write does not
+// turn the wake-up into a spin; a terminate request ends it at once.
+bool TVxLoad::AwaitReadyByte(int patterns) {
+    const auto deadline =
+        Clock::now() + serial::LineTime(wakePattern_.size() * static_cast<std::size_t>(std::max(patterns, 1)),
+                                        port_->GetBaudRate());
+    bool ready = false;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || Terminated()) return false;
-        const int b = port_->ReadByteOrWake(static_cast<std::uint32_t>(left));
-        if (b == ReadyByte) return true;
+        if (Terminated()) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) break;
+        if (port_->ReadByteOrWake(static_cast<std::uint32_t>(left)) == ReadyByte) ready = true;
     }
+    AwaitGoneOut();
+    for (int b; !ready && (b = port_->ReadByte()) >= 0;) ready = b == ReadyByte;
+    return ready;
 }
 
 void TVxLoad::WakeUp() {
@@ -302,17 +328,20 @@ void TVxLoad::WakeUp() {
         if (!ResetWanted && TryConnect(true)) return;
         bool ready = false;
         while (!ready) {
+            int patterns = 1;
             if (!ResetWanted) {
                 Post(kStatusConnecting);
             } else {
                 if (ResetCommand != 0) {
                     SendResetRequest();
-                    SendWakePattern(LoaderMode == 0 ? kMode0ResetPatterns : 1);
+                    const int afterReset = LoaderMode == 0 ? kMode0ResetPatterns : 1;
+                    SendWakePattern(afterReset);
+                    patterns += afterReset;
                 }
                 ResetWanted = false;
             }
             SendWakePattern(1);
-            ready = AwaitReadyByte();
+            ready = AwaitReadyByte(patterns);
             if (Terminated()) return;
         }
     }
@@ -331,6 +360,15 @@ void TVxLoad::Execute() {
         {
             std::lock_guard lock(logMutex_);
             errorLog_.clear();
+        }
+        // A record its announce cannot carry would be written where it does not belong (or its
+        // payload read as commands): the run ends before anything is sent.
+        if (const std::string problem = ImageFrameProblem(*this); !problem.empty()) {
+            Attempts = kMaxAttempts;
+            Fail(problem);
+            Post(kStatusFailed, LoaderMode);
+            SuspendSelf();
+            continue;
         }
         try {
             port_->SetBaudRate(static_cast<int>(BaudRate));

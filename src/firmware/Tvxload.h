@@ -139,13 +139,16 @@ private:
 
     void Post(int code, std::int64_t argument = 0);
     void Fail(const std::string& text);
+    // Waits until everything written has gone out on the line; throws the port's send error
+    // when it does not.
+    void AwaitGoneOut();
     void Ping();
     Identity Identify();
     void WakeUp();
     bool TryConnect(bool withFiller);
     void SendResetRequest();
     void SendWakePattern(int times);
-    bool AwaitReadyByte();
+    bool AwaitReadyByte(int patterns);
     void DoStep();
     void CheckIdentity();
     void LineTest();

@@ -128,6 +128,38 @@ INSTANTIATE_TEST_SUITE_P(
                                "image make out.vxf --description 'a \xE2\x86\x92 b'"}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// A record the loader mode's announce cannot carry is refused, and no file is written: a
+// 70,000-byte block (16-bit length), a mode-1 block or an EPP block at 0x10000 (16-bit
+// address), a block under the two bytes of its own check (modes 0 and 3).
+TEST_F(FirmwareCli, ImageMakeRefusesRecordsTheAnnounceCannotCarry) {
+    const std::string big = Write("big.bin", Bytes(70000, 0x11));
+    const std::string one = Write("one.bin", Bytes {0x22});
+    const std::string small = Write("small.bin", Bytes(16, 0x33));
+    struct Case {
+        std::string args;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"--mode 0 --flash 0=" + big, "16-bit length"},
+        {"--mode 1 --flash 0x10000=" + small, "16-bit address"},
+        {"--mode 1 --epp 0x10000=" + small, "16-bit address"},
+        {"--mode 3 --flash 0x1000000=" + small, "24-bit address"},
+        {"--mode 0 --flash 0=" + one, "shorter than the 2 bytes"},
+        {"--no-header --flash 0=" + one, "shorter than the 2 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::string out = Path("refused.vxf");
+        const CliRun r = RunCli("image make " + out + " " + c.args);
+        EXPECT_EQ(r.status, 2) << r.out;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    // The same data in blocks that fit, and an EPP block mode 0 never sends, are written.
+    EXPECT_EQ(RunCli("image make " + Path("fits.vxf") + " --mode 0 --block-size 4096 --flash 0=" + big).status, 0);
+    EXPECT_EQ(RunCli("image make " + Path("epp.vxf") + " --mode 0 --epp 0x10000=" + small).status, 0);
+}
+
 TEST_F(FirmwareCli, ImageMakeBuildsWhatTheReaderReadsBack) {
     Bytes data(70);
     for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>(k * 3);

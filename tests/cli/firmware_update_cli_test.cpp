@@ -12,6 +12,7 @@
 
 #include "support/LoaderFixture.h"
 #include "support/RunCli.h"
+#include "support/Spawn.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -85,6 +86,53 @@ TEST_F(FirmwareUpdateCli, ACorruptImageIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("(Error reading the file)"), std::string::npos) << r.err;
     EXPECT_TRUE(sim->received().empty());
+}
+
+// An image made elsewhere with a record its announce cannot carry: refused before the port
+// is opened.
+TEST_F(FirmwareUpdateCli, ARecordTheAnnounceCannotCarryIsRefusedBeforeAnythingIsSent) {
+    StartDevice(sim::Bootloader::ForMode(1, 1));
+    auto image = ImageFor(1, 1);
+    image.AddFlash(0x10000, firmware::WithBlockCheck(Counting(30)));
+    const auto r = RunCli(PortArg() + " firmware " + WriteImage(image));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("16-bit address"), std::string::npos) << r.err;
+    EXPECT_TRUE(sim->received().empty());
+}
+
+// --timeout ends an update that cannot end (a module that never answers) as Ctrl+C does.
+TEST_F(FirmwareUpdateCli, TimeoutEndsAnUpdateOnASilentModule) {
+    StartDevice(sim::Bootloader::ForMode(0));
+    device->setSilent(true);
+    auto image = ImageFor(0);
+    image.AddFlash(0, firmware::WithBlockCheck(Counting(30)));
+    const auto r = RunCli(PortArg() + " firmware --timeout 1.5 " + WriteImage(image));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with("Aborted!\n")) << r.out;
+    EXPECT_NE(r.err.find("No end of the update within 1.5 s"), std::string::npos) << r.err;
+    EXPECT_TRUE(device->blocks().empty());
+    EXPECT_EQ(RunCli(PortArg() + " firmware --timeout 0 " + WriteImage(image)).status, 2);
+}
+
+// vindelor-sim as a module without a reset command, whose replies leave late: the update asks
+// for the power cycle, SIGUSR1 to the simulator is the engineer doing it, and the update ends.
+TEST_F(FirmwareUpdateCli, TheSimulatedModuleIsTurnedOffAndOnWhenAsked) {
+    auto image = ImageFor(3, 1);
+    image.AddErase(1).AddFlash(0, firmware::WithBlockCheck(Counting(300)));
+    const std::string file = WriteImage(image);
+    testing::Spawned module(std::string(VINDELOR_SIM) +
+                                " --bootloader 3 --hardware 1 --baud 19200 --reply-delay-ms 100 --erase-ms 300",
+                            dir.file("sim.out"), dir.file("sim.err"));
+    ASSERT_TRUE(module.waitFor("/dev/", false, 5000)) << module.err();
+    const std::string path = module.out().substr(0, module.out().find('\n'));
+    testing::Spawned update(std::string(VINDELOR_CLI) + " --port " + path + " firmware --timeout 60 " + file,
+                            dir.file("cli.out"), dir.file("cli.err"));
+    ASSERT_TRUE(update.waitFor("Connecting - Please turn off/on the motor", false, 15000)) << update.out();
+    module.signal(SIGUSR1);
+    EXPECT_EQ(update.wait(30000), 0) << update.out() << update.err();
+    EXPECT_TRUE(update.out().ends_with("Done\n")) << update.out();
+    EXPECT_TRUE(module.waitFor("module turned off and on", true, 1000));
+    EXPECT_EQ(module.stop(SIGTERM, 5000), 0);
 }
 
 TEST_F(FirmwareUpdateCli, InfoShowsTheImageLikeImageInfo) {

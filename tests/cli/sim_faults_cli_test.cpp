@@ -1,5 +1,5 @@
 // The simulator's misbehaving line as a script sees it: --faults and --seed on the command
-// line, a clear refusal of a fault it does not know, and SIGUSR1 to make the line behave.
+// line, a clear refusal of a fault it does not know, and SIGUSR2 to make the line behave.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -13,7 +13,7 @@ namespace {
 
 using testing::CliRun;
 
-TEST(SimulatorFaults, ALostLineFailsTheReadUntilSigusr1TurnsTheFaultsOff) {
+TEST(SimulatorFaults, ALostLineFailsTheReadUntilSigusr2TurnsTheFaultsOff) {
     testing::TempDir tmp;
     testing::Spawned sim(std::string(VINDELOR_SIM) + " --address 3 --faults drop=1 --seed 7",
                          tmp.file("out"), tmp.file("err"));
@@ -25,7 +25,7 @@ TEST(SimulatorFaults, ALostLineFailsTheReadUntilSigusr1TurnsTheFaultsOff) {
     EXPECT_EQ(lost.status, 1);
     EXPECT_NE(lost.err.find("No answer"), std::string::npos) << lost.err;
 
-    sim.stop(SIGUSR1, 0);
+    sim.stop(SIGUSR2, 0);
     ASSERT_TRUE(sim.waitFor("faults off", true, 5000)) << sim.err();
     CliRun clean = testing::RunCli(read);
     EXPECT_EQ(clean.status, 0) << clean.err;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "firmware/Atmega162fix.h"
+#include "firmware/RecordLimits.h"
 #include "firmware/TErr.h"
 #include "support/LoaderFixture.h"
 
@@ -247,6 +248,103 @@ TEST_F(Loader, AFailedLineTestEndsAtOnce) {
     EXPECT_EQ(statuses.back(), (Status {9, 0}));
     EXPECT_EQ(loader->ErrorLog(), std::vector<std::string> {"Error during communcation test"});
     EXPECT_EQ(device->blocks().size(), 1u);
+    EXPECT_EQ(loader->Attempts, TVxLoad::kMaxAttempts);
+}
+
+// A reply that comes too late for its command arrives among the answers to later ones. Here
+// the quick try's ping, to a module waiting in its bootloader, is answered only after the
+// second try's ping: the late answer waits in the input when the next command goes out, and
+// must not be taken for that command's answer (modes 0 and 1 would take it for the next ping
+// and the real ping answer for the identify; modes 2 and 3 for the answer to the baud switch,
+// leaving the module at 57600 and the loader at 19200, asking for a power cycle).
+TEST_F(Loader, ALateReplyIsNeverTakenForTheAnswerToTheNextCommand) {
+    resetWanted = false;
+    for (int mode = 0; mode <= 3; ++mode) {
+        SCOPED_TRACE(::testing::Message() << "mode " << mode);
+        auto image = ImageFor(mode, 3);
+        const Bytes data = mode == 2 ? Counting(16) : Checked(Counting(16));
+        image.AddFlash(0x100, data);
+        Start(image.Bytes(), Waiting(mode, 3));
+        device->holdReply(0, 0, 0);
+        const auto statuses = RunToEnd();
+        ASSERT_FALSE(statuses.empty());
+        EXPECT_EQ(statuses.back(), (Status {8, 0}));
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), Status {2, 0}), 0);
+        EXPECT_TRUE(failures.empty()) << failures.front();
+        EXPECT_EQ(device->flash().at(0x100), data);
+        TearDown();
+        sink.clear();
+        failures.clear();
+    }
+}
+
+// What a record's announce can carry: a 16-bit length (modes 0 and 3 announce two bytes less
+// than they send) and a 24-bit address, 16-bit in mode 1 and for EPP records.
+TEST(RecordLimits, TheAnnounceOfEachModeBoundsLengthAndAddress) {
+    struct Case {
+        std::uint16_t type;
+        std::uint64_t address, length;
+        int mode;
+        const char* problem;  // a word of the reason, or nullptr when the record fits
+    };
+    const Case cases[] = {
+        {kFlashRecord, 0xFFFFFF, 0xFFFF + 2, 0, nullptr},
+        {kFlashRecord, 0, 0xFFFF + 3, 0, "16-bit length"},
+        {kFlashRecord, 0, 70000, 3, "16-bit length"},
+        {kFlashRecord, 0x1000000, 16, 3, "24-bit address"},
+        {kFlashRecord, 0, 1, 0, "shorter"},
+        {kFlashRecord, 0, 0, 3, "shorter"},
+        {kFlashRecord, 0, 2, 0, nullptr},
+        {kFlashRecord, 0, 0xFFFF, 2, nullptr},
+        {kFlashRecord, 0, 0x10000, 2, "16-bit length"},
+        {kFlashRecord, 0, 0, 2, nullptr},
+        {kFlashRecord, 0xFFFF, 0xFFFF, 1, nullptr},
+        {kFlashRecord, 0x10000, 16, 1, "16-bit address"},
+        {kEppRecord, 0x10000, 16, 1, "16-bit address"},
+        {kEppRecord, 0, 0x10000, 1, "16-bit length"},
+        {kEppRecord, 0x10000, 0x10000, 0, nullptr},  // never sent outside mode 1
+        {kEraseRecord, 0x10000, 0x10000, 1, nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string problem = RecordFrameProblem(c.type, c.address, c.length, c.mode);
+        SCOPED_TRACE(::testing::Message() << "type " << c.type << " address " << c.address << " length "
+                                          << c.length << " mode " << c.mode << ": " << problem);
+        if (c.problem)
+            EXPECT_NE(problem.find(c.problem), std::string::npos);
+        else
+            EXPECT_TRUE(problem.empty());
+    }
+}
+
+// An image made elsewhere with such a record: nothing at all goes out, the run fails with the
+// reason, and no attempt is made.
+TEST_F(Loader, ARecordItsAnnounceCannotCarryIsRefusedBeforeAnythingIsSent) {
+    struct Case {
+        int mode;
+        bool epp;
+        std::uint32_t address;
+        std::size_t length;
+    };
+    for (const Case c : {Case {0, false, 0, 70000}, Case {1, false, 0x10000, 16}, Case {1, true, 0x10000, 16},
+                         Case {0, false, 0, 1}, Case {3, false, 0x1000000, 16}}) {
+        SCOPED_TRACE(::testing::Message() << "mode " << c.mode << " address " << c.address << " length "
+                                          << c.length);
+        auto image = ImageFor(c.mode, 3);
+        image.AddFlash(0, Checked(Counting(16)));
+        if (c.epp)
+            image.AddEpp(c.address, Counting(c.length));
+        else
+            image.AddFlash(c.address, Counting(c.length));
+        Start(image.Bytes(), Waiting(c.mode, 3));
+        EXPECT_EQ(RunToEnd(), (std::vector<Status> {{9, c.mode}}));
+        const auto log = loader->ErrorLog();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].rfind("Record at offset 0x", 0), 0u) << log[0];
+        EXPECT_TRUE(sim->received().empty());
+        TearDown();
+        sink.clear();
+        failures.clear();
+    }
 }
 
 // Count bytes with high bits set: only the low four bits count, the checksum leaves them out.

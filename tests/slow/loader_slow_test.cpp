@@ -39,6 +39,7 @@ TEST_F(LoaderFromFirmware, EveryModeWakesTheBootloaderAndUpdates) {
         auto image = ImageFor(c.mode, c.hardware);
         image.AddErase(1).AddFlash(0x800, data);
         auto config = sim::Bootloader::ForMode(c.mode, static_cast<std::uint8_t>(c.hardware));
+        engineerAtHand = c.reset == 0;  // nothing else starts a bootloader without a reset command
         Start(image.Bytes(), config);
 
         const auto statuses = RunToEnd(30s);
@@ -54,6 +55,42 @@ TEST_F(LoaderFromFirmware, EveryModeWakesTheBootloaderAndUpdates) {
         TearDown();
         sink.clear();
     }
+}
+
+// On a line that takes its time: after the mode-0 reset the loader writes eight wake patterns
+// (16,384 bytes, 2.84 s at 57600) that the driver takes at once. The ping that follows must
+// start its 2 s time-out only when they are out, or its answer comes late and falls out of
+// step with the commands after it.
+TEST_F(LoaderFromFirmware, TheWaitsAfterTheWakePatternsCountFromWhenTheyAreOut) {
+    lineRate = 57600;
+    const Bytes data = Checked(Counting(300));
+    auto image = ImageFor(0);
+    image.AddErase(1).AddFlash(0x800, data);
+    Start(image.Bytes(), sim::Bootloader::ForMode(0));
+    const auto statuses = RunToEnd(60s);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), (Status {8, 0}));
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), Status {1, 0}), 1);
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    EXPECT_EQ(device->flash().at(0x800), data);
+}
+
+// A mode-3 module whose erase ends 600 ms after the erase reply, later than the 500 ms the
+// loader waits: every attempt fails, and the run ends "Failed!" with nothing written, however
+// the late status falls among the next attempt's answers.
+TEST_F(LoaderFromFirmware, AMode3EraseThatEndsTooLateFailsEveryAttempt) {
+    engineerAtHand = true;
+    auto image = ImageFor(3, 5);
+    image.AddErase(1).AddFlash(0, Checked(Counting(16)));
+    auto config = sim::Bootloader::ForMode(3, 5);
+    config.eraseTimeMs = 600;
+    Start(image.Bytes(), config);
+    const auto statuses = RunToEnd(240s);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), (Status {9, 3}));
+    EXPECT_EQ(loader->ErrorLog().size(), 10u);
+    EXPECT_TRUE(device->blocks().empty());
+    EXPECT_FALSE(device->ended());
 }
 
 // Mode 1's checks: old hardware refuses the image for code 4; new hardware must report the
@@ -95,8 +132,10 @@ TEST_F(LoaderFromFirmware, ModeOneHardwareChecksDecideThePatch) {
 }
 
 // A lost announce reply: the attempt fails on the port's time-out, the bootloader still waits
-// for the block; the next wake-up gets through and the same block goes again.
+// for the block and takes the wake patterns as its data; turned off and on as the loader asks,
+// it wakes, and the same block goes again.
 TEST_F(LoaderFromFirmware, ALostReplyIsRetriedAfterANewWakeUp) {
+    engineerAtHand = true;
     const Bytes a = Checked(Counting(32)), b = Checked(Counting(32, 5));
     auto image = ImageFor(0);
     image.AddFlash(0, a).AddFlash(0x100, b);
@@ -110,8 +149,10 @@ TEST_F(LoaderFromFirmware, ALostReplyIsRetriedAfterANewWakeUp) {
 }
 
 // After three failed attempts modes 2 and 3 no longer switch to 57600: the rest of the update
-// runs at 19200.
+// runs at 19200. Each failure leaves the bootloader at 57600 and the loader back at 19200, so
+// the engineer turns the module off and on each time.
 TEST_F(LoaderFromFirmware, ModesTwoAndThreeStayAt19200AfterThreeFailures) {
+    engineerAtHand = true;
     for (int mode : {2, 3}) {
         SCOPED_TRACE(::testing::Message() << "mode " << mode);
         auto image = ImageFor(mode, 3);

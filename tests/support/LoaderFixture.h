@@ -69,12 +69,16 @@ protected:
     void Start(const Bytes& image, sim::Bootloader::Config config) {
         device = std::make_shared<sim::Bootloader>(config);
         sim = std::make_unique<sim::SimPort>(device);
+        if (lineRate > 0) {
+            sim->setBaudRate(lineRate);
+            sim->setPaceInput(true);
+        }
         port = std::make_unique<serial::TSerCom>(sim->slavePath(), 19200, 8000);
         port->Open();
         loader = std::make_unique<firmware::TVxLoad>(&sink, port.get());
         loader->SetAttemptFailedHook([this](const std::string& text) { failures.push_back(text); });
         loader->ReadImageData(image);
-        loader->ResetWanted = true;
+        loader->ResetWanted = resetWanted;
         loader->Start();
     }
 
@@ -96,6 +100,10 @@ protected:
             }
             auto m = sink.take(protocol::MsgLoaderState, left);
             if (!m) continue;
+            // The engineer at hand turns the module off and on once each time the loader asks.
+            if (engineerAtHand && m->wParam == firmware::kStatusConnecting &&
+                (seen.empty() || seen.back().code != firmware::kStatusConnecting))
+                device->powerCycle();
             seen.push_back({static_cast<int>(m->wParam), m->lParam});
             if (m->wParam == firmware::kStatusDone || m->wParam == firmware::kStatusFailed ||
                 m->wParam == firmware::kStatusAborted)
@@ -123,6 +131,13 @@ protected:
     protocol::QueueSink sink;
     std::unique_ptr<firmware::TVxLoad> loader;
     std::vector<std::string> failures;
+    // With a rate, the simulated line carries bytes both ways at the rates each end is set to
+    // (the device's own rate while it has one), as a real line does; 0: as fast as it can.
+    int lineRate = 0;
+    // Whether the loader starts with a reset request, as the window and the CLI start it.
+    bool resetWanted = true;
+    // Whether RunToEnd turns the module off and on when the loader asks for it.
+    bool engineerAtHand = false;
 };
 
 inline firmware::ImageWriter ImageFor(int mode, std::uint16_t hardware = 0,

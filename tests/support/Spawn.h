@@ -56,6 +56,11 @@ public:
         return false;
     }
 
+    // Sends the signal and goes on.
+    void signal(int number) const {
+        if (status_ < -1) ::kill(pid_, number);
+    }
+
     // Sends the signal and waits for the end: the exit status, or -1 after the time-out.
     int stop(int signal, int timeoutMs) {
         if (signal) ::kill(pid_, signal);
