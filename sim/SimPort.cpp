@@ -76,6 +76,12 @@ int SimPort::rateLocked() const {
     return own > 0 ? own : baud_;
 }
 
+// Called with the mutex held.
+int SimPort::inputRateLocked() const {
+    if (model_->pacesInput()) return model_->lineRate();
+    return paceInput_ ? rateLocked() : 0;
+}
+
 void SimPort::setResponseDelayMs(int ms) {
     std::lock_guard lock(mutex_);
     responseDelayMs_ = ms;
@@ -206,8 +212,8 @@ void SimPort::run() {
                 timeoutNs = std::clamp<long long>(wait.count(), 0, 1'000'000'000);
                 if (output_.front().due <= now) timeoutNs = 1'000'000;  // the pty is full: try again soon
             }
-            const int rate = rateLocked();
-            if (paceInput_ && rate > 0) {
+            const int rate = inputRateLocked();
+            if (rate > 0) {
                 // The line carries rate / 10 bytes a second; what it has carried may be taken.
                 const double perNs = static_cast<double>(rate) / kBitsPerByte / 1e9;
                 const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - creditAt_).count();
@@ -242,7 +248,7 @@ void SimPort::run() {
             if (n > 0) {
                 const auto at = Clock::now();
                 std::lock_guard lock(mutex_);
-                if (paceInput_) {
+                if (inputRateLocked() > 0) {
                     // After an idle line the time spent waiting for these bytes is no credit:
                     // the line starts carrying them now.
                     if (!lineBusy_) {

@@ -35,7 +35,8 @@ public:
     void setBaudRate(int baud);
     // With a baud rate set, also take the tool's bytes only as fast as the line carries them:
     // they wait in the pseudo-terminal (where a reopen of the port drops them, as a purge
-    // would) and the device sees each one when it would have arrived.
+    // would) and the device sees each one when it would have arrived. A model that paces its
+    // own input (DeviceModel::pacesInput) is paced at its line rate without this.
     void setPaceInput(bool on);
     // The rate the tool has set its end of the pseudo-terminal to (0 if unknown).
     int toolBaudRate() const;
@@ -72,6 +73,8 @@ private:
     void run();
     void queueOutput(const std::vector<std::uint8_t>& bytes, int extraDelayMs);
     int rateLocked() const;
+    // The rate the tool's bytes are taken at (0: as fast as they come).
+    int inputRateLocked() const;
     void wake();
 
     std::shared_ptr<DeviceModel> model_;
