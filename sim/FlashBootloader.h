@@ -47,9 +47,11 @@ public:
         int eraseMs = 10000;      // from 'F' until the next byte is taken
         int goSetupMs = 50;       // from 'G' until the first data byte is taken
         int pairProgramUs = 800;  // programming one pair, one after the other
-        // Received bytes held while earlier pairs are programmed; one more is lost. Late
-        // wake-ups of the simulator bunch a few pairs; a tool without pauses overruns it.
-        std::size_t fifoBytes = 16;
+        // Received bytes held while earlier pairs are programmed; one more is lost. The
+        // simulator sees bytes when it wakes, so a late wake-up bunches pairs that came 1 ms
+        // apart: this absorbs 25 ms of that, while a tool without its pauses (a pair every
+        // 0.35 ms at 57600, or all at once) still overruns it within 70 pairs.
+        std::size_t fifoBytes = 64;
     };
 
     FlashBootloader();

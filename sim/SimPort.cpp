@@ -16,7 +16,9 @@ namespace {
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 // Bytes the paced input may take at once after an idle line (a few byte times early at most).
 constexpr double kInputBurst = 4;
-constexpr double kBusyCredit = 256;
+// While bytes keep waiting the line carries them however late the simulator wakes: a device
+// that falls behind its line rate would make a tool that waits out the line time look late.
+constexpr double kBusyCredit = 65536;
 
 int SpeedToBaud(speed_t speed) {
     static constexpr std::pair<speed_t, int> kSpeeds[] = {

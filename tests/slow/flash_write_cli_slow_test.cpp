@@ -28,6 +28,8 @@ TEST(FlashWriteCli, WaitsElevenSecondsAndSendsTheFilePaddedTo4096Bytes) {
     EXPECT_EQ(r.status, 0) << r.err;
     Bytes image(4096, 0);
     std::copy(file.begin(), file.end(), image.begin());
+    EXPECT_EQ(bootloader->lostBytes(), 0u) << "every byte came when the boot monitor could take it";
+    EXPECT_EQ(bootloader->flashFile().size(), image.size());
     EXPECT_EQ(bootloader->flashFile(), image);
     EXPECT_TRUE(bootloader->flashFileErased());
     EXPECT_EQ(sim.garbledBytes(), 0u);
