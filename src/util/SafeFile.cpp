@@ -19,10 +19,6 @@ std::string failure(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-}  // namespace
-
-namespace {
-
 // Creates a fresh file beside path (same file system, so a rename over path is atomic), with
 // the usual mode, so the result looks like any file the user writes. -1 when it cannot.
 int CreateTemporaryBeside(const std::string& path, std::string& temp) {
