@@ -31,9 +31,11 @@ class FlashTools : public testing::LargeMotorFixture<sim::FlashBootloader> {
 protected:
     void SetUp() override {
         device = std::make_shared<sim::FlashBootloader>();
-        // The boot monitor's times, scaled to the fixture's pauses: 20 ms for each long one,
-        // none for the 1 ms after a pair (so its programming is not timed here).
-        device->setTimes({.answerMs = 5, .eraseMs = 5, .goSetupMs = 5, .pairProgramUs = 0});
+        // The fixture shortens the tool's pauses (20 ms for each long one, none for the 1 ms
+        // after a pair), so the boot monitor keeps no time here: SlowMonitor below times it
+        // against those pauses with a wide margin, and the slow flash-write test with the real
+        // ones.
+        device->setTimes({.answerMs = 0, .eraseMs = 0, .goSetupMs = 0, .pairProgramUs = 0});
         open(device);
     }
     testing::TempDir dir;
@@ -197,17 +199,17 @@ INSTANTIATE_TEST_SUITE_P(
     Times, SlowMonitor,
     ::testing::Values(
         MonitorTimesCase{"AnswerAfterThePause",
-                         {.answerMs = 200, .eraseMs = 5, .goSetupMs = 5, .pairProgramUs = 0},
+                         {.answerMs = 200, .eraseMs = 0, .goSetupMs = 0, .pairProgramUs = 0},
                          false},
         MonitorTimesCase{"EraseLongerThanThePause",
-                         {.answerMs = 5, .eraseMs = 200, .goSetupMs = 5, .pairProgramUs = 0},
+                         {.answerMs = 0, .eraseMs = 200, .goSetupMs = 0, .pairProgramUs = 0},
                          true},
         MonitorTimesCase{"SetUpLongerThanThePause",
-                         {.answerMs = 5, .eraseMs = 5, .goSetupMs = 200, .pairProgramUs = 0},
+                         {.answerMs = 0, .eraseMs = 0, .goSetupMs = 200, .pairProgramUs = 0},
                          true},
         // The fixture skips the 1 ms pauses: the pairs come faster than programmed.
         MonitorTimesCase{"PairsWithoutTheirPause",
-                         {.answerMs = 5, .eraseMs = 5, .goSetupMs = 5, .pairProgramUs = 800},
+                         {.answerMs = 0, .eraseMs = 0, .goSetupMs = 0, .pairProgramUs = 800},
                          true}),
     [](const auto& p) { return std::string(p.param.name); });
 
