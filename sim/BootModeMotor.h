@@ -21,6 +21,8 @@ public:
 
     void onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) override;
     int lineRate() const override;
+    // The motor takes the download at its line rate, so a download lasts its wire time.
+    bool pacesInput() const override { return true; }
 
     // Arms the download and returns the request bytes for the port to send.
     std::vector<std::uint8_t> request();

@@ -31,6 +31,9 @@ public:
     // are dropped before the device, unless it wants to see them (a bootloader that falls
     // back to its first rate after a run of garbled bytes).
     virtual bool hearsGarbled() const { return false; }
+    // A device that always takes the tool's bytes at its own line rate (see SimPort's paced
+    // input), whatever the port is set to emulate: the tool's writes then last their line time.
+    virtual bool pacesInput() const { return false; }
     // The rate the tool's end of the line is set to, told before the bytes read with it.
     virtual void onToolRate(int /*baud*/) {}
     // Output to send later, taken once after each onByte.

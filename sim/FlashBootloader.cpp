@@ -1,5 +1,8 @@
 #include "sim/FlashBootloader.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "firmware/Crc.h"
 
 namespace vindelor::sim {
@@ -47,6 +50,21 @@ void FlashBootloader::setSilentAfterReads(int reads) {
     silentAfterReads_ = reads;
 }
 
+void FlashBootloader::setTimes(const FlashTimes& times) {
+    std::lock_guard lock(mutex_);
+    times_ = times;
+}
+
+std::size_t FlashBootloader::lostBytes() const {
+    std::lock_guard lock(mutex_);
+    return lost_;
+}
+
+std::vector<DeviceModel::LaterOutput> FlashBootloader::takeLaterOutput() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(later_, {});
+}
+
 std::vector<std::uint8_t> FlashBootloader::flash() const {
     std::lock_guard lock(mutex_);
     return flash_;
@@ -88,20 +106,29 @@ int FlashBootloader::valueAt(std::uint32_t address) const {
     return n;
 }
 
-void FlashBootloader::onByte(std::uint8_t b, Clock::time_point, std::vector<std::uint8_t>& reply) {
+void FlashBootloader::onByte(std::uint8_t b, Clock::time_point at,
+                             std::vector<std::uint8_t>& reply) {
     std::lock_guard lock(mutex_);
+    // Erasing or programming, the monitor does not read its receiver: the byte is overwritten.
+    if (at < busyUntil_) {
+        ++lost_;
+        return;
+    }
     switch (state_) {
         case State::Idle:
             if (b >= 0xA0 && b <= 0xAF) {
                 frame_.assign(1, b);
                 state_ = State::Count;
             } else if (b == kFlashAnnounce) {
-                reply.insert(reply.end(), std::begin(kAnnounceAnswer), std::end(kAnnounceAnswer));
+                later_.push_back(
+                    {times_.answerMs, {std::begin(kAnnounceAnswer), std::end(kAnnounceAnswer)}});
             } else if (b == kFlashErase) {
                 erasedForFile_ = true;
+                busyUntil_ = at + std::chrono::milliseconds(times_.eraseMs);
             } else if (b == kFlashGo) {
                 flashFile_.clear();
                 state_ = State::FlashFile;
+                busyUntil_ = at + std::chrono::milliseconds(times_.goSetupMs);
             }
             return;
         case State::Count:
@@ -134,10 +161,22 @@ void FlashBootloader::onByte(std::uint8_t b, Clock::time_point, std::vector<std:
                 Status(reply, good ? 0 : 1);
             }
             return;
-        case State::FlashFile:
+        case State::FlashFile: {
+            // The pairs not yet programmed when this byte arrives wait in the receive buffer.
+            const auto pairTime = std::chrono::microseconds(times_.pairProgramUs);
+            const auto backlog = programmedUntil_ > at && pairTime.count() > 0
+                                     ? static_cast<std::size_t>((programmedUntil_ - at) / pairTime)
+                                     : 0;
+            if (2 * backlog + 1 > times_.fifoBytes) {
+                ++lost_;
+                return;
+            }
             flashFile_.push_back(b);
+            if (flashFile_.size() % 2 == 0)
+                programmedUntil_ = std::max(programmedUntil_, at) + pairTime;
             if (flashFile_.size() == kFlashFileSize) state_ = State::Idle;
             return;
+        }
     }
 }
 

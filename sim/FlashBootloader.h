@@ -25,6 +25,13 @@ namespace vindelor::sim {
 // Beside the frames, the boot monitor's flash write: 'D' (answered by four bytes), 'F'
 // (erase), 'G' and then the 4096 bytes of the flash file. Other bytes (the wake bytes) are
 // ignored between frames.
+//
+// The boot monitor keeps time as the device does (FlashTimes): its answer to 'D' leaves a
+// while after it, the erase after 'F' lasts its time, during which every byte is lost, 'G'
+// needs a moment before the data, and the pairs of the file are programmed one after the other
+// while a small receive buffer holds what comes meanwhile; a byte that finds it full is lost.
+// Lost bytes are counted (lostBytes), so a tool that does not keep the pauses ends with a short
+// flash file.
 class FlashBootloader : public DeviceModel {
 public:
     static constexpr std::uint32_t kFlashBase = 0xC00000;
@@ -34,6 +41,19 @@ public:
     static constexpr std::size_t kFlashFileSize = 4096;
     static constexpr int kRates[] = {9600, 19200, 28800, 38400, 57600, 115200};
 
+    // How long the boot monitor is busy; the tool's pauses (100 ms, 11 s, 100 ms, 1 ms) cover them.
+    struct FlashTimes {
+        int answerMs = 30;        // from 'D' to its answer
+        int eraseMs = 10000;      // from 'F' until the next byte is taken
+        int goSetupMs = 50;       // from 'G' until the first data byte is taken
+        int pairProgramUs = 800;  // programming one pair, one after the other
+        // Received bytes held while earlier pairs are programmed; one more is lost. The
+        // simulator sees bytes when it wakes, so a late wake-up bunches pairs that came 1 ms
+        // apart: this absorbs 25 ms of that, while a tool without its pauses (a pair every
+        // 0.35 ms at 57600, or all at once) still overruns it within 70 pairs.
+        std::size_t fifoBytes = 64;
+    };
+
     FlashBootloader();
 
     void onByte(std::uint8_t b, Clock::time_point at, std::vector<std::uint8_t>& reply) override;
@@ -41,6 +61,9 @@ public:
 
     // Set-up and inspection; safe while the device runs.
     void setLineRate(int baud);
+    void setTimes(const FlashTimes& times);
+    // Bytes that arrived while the boot monitor was busy (erasing, setting up, programming).
+    std::size_t lostBytes() const;
     // The start value of an address is the number of these addresses at or below it; the end
     // value the same for the probe's last byte (address + 257).
     void setSectorStarts(std::vector<std::uint32_t> starts);
@@ -76,6 +99,14 @@ private:
     std::vector<std::uint32_t> probes_;
     std::vector<std::uint8_t> flashFile_;
     bool erasedForFile_ = false;
+    FlashTimes times_;
+    Clock::time_point busyUntil_{};
+    Clock::time_point programmedUntil_{};
+    std::size_t lost_ = 0;
+    std::vector<LaterOutput> later_;
+
+  public:
+    std::vector<LaterOutput> takeLaterOutput() override;
 };
 
 // Appends a bootloader frame with its checksum.

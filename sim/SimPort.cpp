@@ -78,6 +78,12 @@ int SimPort::rateLocked() const {
     return own > 0 ? own : baud_;
 }
 
+// Called with the mutex held.
+int SimPort::inputRateLocked() const {
+    if (model_->pacesInput()) return model_->lineRate();
+    return paceInput_ ? rateLocked() : 0;
+}
+
 void SimPort::setResponseDelayMs(int ms) {
     std::lock_guard lock(mutex_);
     responseDelayMs_ = ms;
@@ -305,8 +311,8 @@ void SimPort::run() {
             if (n > 0) {
                 const auto at = Clock::now();
                 std::lock_guard lock(mutex_);
-                const int rate = rateLocked();
-                if (paceInput_ && rate > 0) {
+                const int rate = inputRateLocked();
+                if (rate > 0) {
                     // On the line one after the other at the tool's rate, from now or from the
                     // end of the bytes still on their way.
                     const auto byteTime = ByteTime(toolRate > 0 ? toolRate : rate);

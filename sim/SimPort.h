@@ -37,7 +37,8 @@ public:
     // With a baud rate set, also hand the tool's bytes to the device only as fast as the line
     // carries them (at the rate the tool sends with): each is taken off the pseudo-terminal at
     // once, as a line takes what a driver has sent, so nothing the tool wrote is lost to its
-    // own reopen, and the device sees each byte when it would have arrived.
+    // own reopen, and the device sees each byte when it would have arrived. A model that paces
+    // its own input (DeviceModel::pacesInput) is paced at its line rate without this.
     void setPaceInput(bool on);
     // The rate the tool has set its end of the pseudo-terminal to (0 if unknown).
     int toolBaudRate() const;
@@ -82,6 +83,8 @@ private:
     // Hands one byte to the device; called with the mutex held.
     void deliverLocked(std::uint8_t b, Clock::time_point at, int toolRate, std::vector<std::uint8_t>& reply);
     int rateLocked() const;
+    // The rate the tool's bytes are taken at (0: as fast as they come).
+    int inputRateLocked() const;
     void wake();
 
     std::shared_ptr<DeviceModel> model_;

@@ -67,6 +67,16 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"register", "flash", "xc164", "boot-motor"}));
     app.add_flag("--leading-zero", leadingZero, "xc164: answer 0x00 before the identification");
     app.add_option("--silent-after-reads", silentAfterReads, "flash, xc164: answer no read command after this many");
+    int flashRate = 19200;
+    app.add_option("--flash-rate", flashRate,
+                   "flash: the rate the bootloader listens at first (19200, or 57600 as after "
+                   "\"Set 57600 Baud\")")
+        ->capture_default_str()
+        ->check(CLI::IsMember({19200, 57600}));
+    vindelor::sim::FlashBootloader::FlashTimes flashTimes;
+    app.add_option("--flash-erase-ms", flashTimes.eraseMs,
+                   "flash, xc164: time the boot monitor's erase ('F') takes")
+        ->capture_default_str();
     app.add_option("--sum-offset", sumOffset, "boot-motor: report a firmware sum off by this much");
     app.add_option("--start-answer", startAnswer, "boot-motor: the answer to the FPGA start (-1: none)")
         ->capture_default_str();
@@ -142,7 +152,9 @@ int main(int argc, char** argv) {
         } else if (model == "flash" || model == "xc164") {
             auto flash = std::make_shared<FlashBootloader>();
             flash->setSilentAfterReads(silentAfterReads);
+            flash->setTimes(flashTimes);
             if (model == "flash") {
+                flash->setLineRate(flashRate);
                 device = flash;
             } else {
                 auto bootstrap = std::make_shared<Xc164Bootstrap>(flash);

@@ -29,7 +29,6 @@ namespace {
 
 using namespace vindelor::largemotor;
 
-constexpr int kSetBaudSettleMs = 300;
 // A developer's default for the XC164 flash bootloader.
 constexpr const char* kDefaultFlashFile = "C:\\Projekter\\XC164\\FlashBoot\\flashboot.h86";
 
@@ -145,7 +144,15 @@ BigVxPanel::BigVxPanel(TfrmMain& form) : form_(form) {
     for (const auto& [button, handler] : handlers)
         connect(button, &QPushButton::clicked, this, [this, h = handler] { guarded([this, h] { (this->*h)(); }); });
     connect(cbLoadAltera, &QCheckBox::clicked, this, [this] { guarded([this] { cbLoadAlteraClick(); }); });
+    // The receive thread is about to be stopped (the window goes): a download on it ends at its
+    // next piece, and the port is no longer held for it.
+    connect(&form_, &TfrmMain::portClosing, this, [this] {
+        cancel_ = true;
+        downloadEnded();
+    });
 }
+
+BigVxPanel::~BigVxPanel() = default;
 
 void BigVxPanel::guarded(const std::function<void()>& handler) { RunGuarded(form_.notifier(), handler); }
 
@@ -165,8 +172,30 @@ protocol::RecvThread::DownloadHook BigVxPanel::downloadHook() {
                                        std::lock_guard lock(filesMutex_);
                                        return alteraFile_;
                                    }};
-        DownloadFirmware(p, window, boxes, loadFpga, files);
+        // The download owns the port like every other long job: the window's senders wait (a
+        // pause of the receive thread would wait for the whole download), and "Cancel" or a
+        // close request ends it between pieces.
+        cancel_ = false;
+        PostToWindow(this, [this] { downloadStarted(); });
+        DownloadFirmware(p, window, boxes, loadFpga, files, RealSleep, &cancel_);
+        PostToWindow(this, [this] { downloadEnded(); });
     };
+}
+
+void BigVxPanel::downloadStarted() {
+    if (downloadBusy_) return;
+    btnCancelFlash->setEnabled(true);
+    downloadBusy_ = std::make_unique<PortBusy>(
+        form_, std::initializer_list<QWidget*>{btnCancelFlash}, [this] { cancel_ = true; });
+}
+
+void BigVxPanel::downloadEnded() {
+    btnCancelFlash->setEnabled(false);
+    downloadBusy_.reset();
+}
+
+bool BigVxPanel::downloading() const {
+    return downloadBusy_ != nullptr;
 }
 
 void BigVxPanel::onProgress(int percent) { pbProgress->setValue(percent); }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,6 +20,7 @@ class QSpinBox;
 
 namespace vindelor::app {
 
+class PortBusy;
 class TfrmMain;
 
 // The large motor's tools on the "BigVx" tab: the files of the boot-mode download with its
@@ -28,10 +30,13 @@ class BigVxPanel : public QWidget {
     Q_OBJECT
 public:
     explicit BigVxPanel(TfrmMain& form);
+    ~BigVxPanel() override;
 
     // The download the receive thread runs when the motor asks for it: reads the two file
     // names as they stand then, and shows its boxes through the window.
     protocol::RecvThread::DownloadHook downloadHook();
+    // True while the window holds the port for a download the receive thread runs.
+    bool downloading() const;
     // Shows the file names read from the settings.
     void showFiles(const QString& firmware, const QString& altera);
     // MsgProgress of the download.
@@ -87,8 +92,15 @@ private:
     // enabled until the tool has ended, and a close request cancels it as "Cancel" does.
     void runCancellable(const std::function<void()>& job);
 
+    // The window's side of a download on the receive thread: the port marked busy meanwhile.
+    void downloadStarted();
+    void downloadEnded();
+
     TfrmMain& form_;
+    // Set by "Cancel" or a close request; read between blocks by the flash tools and the
+    // download (never both at once: each holds the port).
     std::atomic<bool> cancel_ {false};
+    std::unique_ptr<PortBusy> downloadBusy_;
     largemotor::AddressCheckState addressCheck_;
     // The file names as the download reads them from the receive thread.
     std::mutex filesMutex_;

@@ -420,7 +420,7 @@ void TfrmMain::ReopenPort() {
         // Requests on a port that failed to open fail in their own way ("Error sending").
         sender_.setPort(port_.get());
         port_->Open();
-        thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_, bigVxPanel->downloadHook());
+        startReceiveThread();
     } catch (const std::exception& e) {
         std::string text = "Error opening serial port";
         if (const auto* err = dynamic_cast<const serial::TSerErr*>(&e); err && err->Detail[0] != '\0')
@@ -428,6 +428,11 @@ void TfrmMain::ReopenPort() {
         notifier_.warning("Error", text);
     }
     cbComPort->setToolTip(cbComPort->deviceText(PortIndex));
+}
+
+void TfrmMain::startReceiveThread() {
+    thread_ =
+        std::make_unique<protocol::RecvThread>(port_.get(), &sink_, bigVxPanel->downloadHook());
 }
 
 void TfrmMain::pauseReceiveThread() {
@@ -445,7 +450,7 @@ bool TfrmMain::portLost() const { return !portBusy() && port_ && thread_ && thre
 void TfrmMain::restartReceiveThread() {
     stopReceiveThread();
     if (!port_ || !port_->IsOpen) return;
-    thread_ = std::make_unique<protocol::RecvThread>(port_.get(), &sink_);
+    startReceiveThread();
     emit portRestored();
 }
 

@@ -163,36 +163,39 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    void buildControls();
-    void readSettings();
-    void applyDefaults();
-    void applyDeviceTypeSetting(int vxMode);
-    void writeSettings();
-    void FormCreate();
-    void FormActivate();
-    void stopReceiveThread();
-    void setDeviceType(int type);
-    void focusRegisterList();
+  // The one way a receive thread starts on port_, with the large motor's download hook, so
+  // a motor in boot mode is served after every path that restarts the thread.
+  void startReceiveThread();
+  void buildControls();
+  void readSettings();
+  void applyDefaults();
+  void applyDeviceTypeSetting(int vxMode);
+  void writeSettings();
+  void FormCreate();
+  void FormActivate();
+  void stopReceiveThread();
+  void setDeviceType(int type);
+  void focusRegisterList();
 
-    void cbComPortChange(int index);
-    void cbBaudrateChange(int index);
-    void ComboBox1Change(int index);
-    void cbAltFilesClick();
-    void rbVxModeClick();
-    void rbBigVxModeClick();
-    void rbKTI30ModeClick();
+  void cbComPortChange(int index);
+  void cbBaudrateChange(int index);
+  void ComboBox1Change(int index);
+  void cbAltFilesClick();
+  void rbVxModeClick();
+  void rbBigVxModeClick();
+  void rbKTI30ModeClick();
 
-    protocol::Notifier& notifier_;
-    SettingsStore settings_;
-    protocol::Sender sender_;
-    QtMessageSink sink_;
-    std::unique_ptr<serial::TSerCom> port_;
-    std::unique_ptr<protocol::RecvThread> thread_;
-    std::vector<std::function<void()>> portOperations_;  // the cancel of each running one
-    bool closeWhenIdle_ = false;
-    std::unique_ptr<MessageRouter> router_;
-    HiddenTabs* hiddenTabs_ = nullptr;  // a child of the window
-    bool created_ = false;
+  protocol::Notifier& notifier_;
+  SettingsStore settings_;
+  protocol::Sender sender_;
+  QtMessageSink sink_;
+  std::unique_ptr<serial::TSerCom> port_;
+  std::unique_ptr<protocol::RecvThread> thread_;
+  std::vector<std::function<void()>> portOperations_;  // the cancel of each running one
+  bool closeWhenIdle_ = false;
+  std::unique_ptr<MessageRouter> router_;
+  HiddenTabs* hiddenTabs_ = nullptr;  // a child of the window
+  bool created_ = false;
 };
 
 }  // namespace vindelor::app

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -44,6 +46,31 @@ std::unique_ptr<serial::TSerCom> OpenPort(const GlobalOptions& o) {
     return port;
 }
 
+// The one progress line on stderr, rewritten in place. It is ended before anything else is
+// written, an error included (the line ends when the object goes, on every way out). The
+// download shows its boxes from the receive thread, hence the lock.
+class ProgressLine {
+  public:
+    ProgressLine() = default;
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    ~ProgressLine() { end(); }
+    void show(const std::string& text) {
+        std::lock_guard lock(mutex_);
+        std::cerr << "\r" << text << std::flush;
+        shown_ = true;
+    }
+    void end() {
+        std::lock_guard lock(mutex_);
+        if (shown_) std::cerr << std::endl;
+        shown_ = false;
+    }
+
+  private:
+    std::mutex mutex_;
+    bool shown_ = false;
+};
+
 // Runs a tool; a port failure or an unexpected answer is a device failure.
 template <class F>
 void DeviceStep(F&& f) {
@@ -72,12 +99,17 @@ void FlashReadCommand(CommandContext& ctx, const std::string& output) {
     ToolContext tool {*port};
     tool.cancel = &g_cancel;
     FlashReadOutcome outcome {};
-    DeviceStep([&] {
-        outcome = ReadFlashToFile(tool, output, [](std::uint32_t n) {
-            std::cerr << "\rKBytes read: " << ReadCountText(n) << std::flush;
+    ProgressLine line;
+    try {
+        DeviceStep([&] {
+            outcome = ReadFlashToFile(tool, output, [&line](std::uint32_t n) {
+                line.show("KBytes read: " + ReadCountText(n));
+            });
         });
-    });
-    std::cerr << std::endl;
+    } catch (const std::runtime_error& e) {
+        throw CommandError{kExitDevice, e.what()};
+    }
+    line.end();
     if (outcome == FlashReadOutcome::Cancelled) throw CommandError {kExitDevice, "cancelled; no file written"};
     std::cout << output << ": " << kFlashSize << " bytes from 0x" << std::hex << kFlashBase << std::dec << "\n";
     ctx.status = kExitOk;
@@ -88,13 +120,29 @@ void FlashWriteCommand(CommandContext& ctx, const std::string& file) {
     ToolContext tool {*port};
     bool read = false;
     std::cerr << "erasing (11 s), then writing " << kFlashFileImage << " bytes" << std::endl;
+    ProgressLine line;
     DeviceStep([&] {
-        read = WriteFlash(tool, file, [](std::size_t n) {
-            std::cerr << "\rsent " << n << " of " << kFlashFileImage << std::flush;
+        read = WriteFlash(tool, file, [&line](std::size_t n) {
+            line.show("sent " + std::to_string(n) + " of " + std::to_string(kFlashFileImage));
         });
     });
     if (!read) throw CommandError {kExitDevice, "Error loading flash file: " + file};
-    std::cerr << std::endl;
+    line.end();
+    ctx.status = kExitOk;
+}
+
+// "Set 57600 Baud": the bootloader switches; the next command talks to it with --baud 57600.
+void FlashBaudCommand(CommandContext& ctx) {
+    auto port = OpenPort(ctx.options);
+    DeviceStep([&] {
+        const auto frame = SetBaudCommand(kBaudIndex57600);
+        port->SendString(frame.data(), static_cast<int>(frame.size()));
+        // The port closes when the command ends: the frame must be out first.
+        port->EnsureSent(kSetBaudSettleMs);
+        RealSleep(kSetBaudSettleMs);
+    });
+    std::cerr << "the bootloader now listens at " << kBootBaud << " baud: give --baud " << kBootBaud
+              << " to the next command (flash-write switches by itself)" << std::endl;
     ctx.status = kExitOk;
 }
 
@@ -128,17 +176,18 @@ void AddressCheckCommand(CommandContext& ctx) {
     tool.cancel = &g_cancel;
     AddressCheckState state;
     bool failed = false;
+    ProgressLine progress;
     DeviceStep([&] {
         AddressCheck(
             tool, state,
             [&](const std::string& line) {
-                std::cerr << "\r";
+                progress.end();
                 std::cout << line << std::endl;
                 if (line.starts_with("Failed")) failed = true;
             },
-            [](std::uint32_t address) { std::cerr << "\r" << AddressText(address) << std::flush; });
+            [&progress](std::uint32_t address) { progress.show(AddressText(address)); });
     });
-    std::cerr << std::endl;
+    progress.end();
     if (failed) throw CommandError {kExitDevice, "the address check failed"};
     if (g_cancel) throw CommandError {kExitDevice, "cancelled"};
     ctx.status = kExitOk;
@@ -166,12 +215,17 @@ void BootloaderLoadCommand(CommandContext& ctx, const std::string& booter, const
     ctx.status = kExitOk;
 }
 
-// The boxes of the download, on stderr.
+// The boxes of the download, on stderr, each on a line of its own.
 struct StderrBoxes : protocol::Notifier {
+    explicit StderrBoxes(ProgressLine& progress) : progress_(progress) {}
     void warning(const std::string& caption, const std::string& text) override {
-        std::cerr << "\n" << caption << ": " << text << std::endl;
+        progress_.end();
+        std::cerr << caption << ": " << text << std::endl;
     }
     void information(const std::string& caption, const std::string& text) override { warning(caption, text); }
+
+  private:
+    ProgressLine& progress_;
 };
 
 struct DownloadArgs {
@@ -183,7 +237,8 @@ struct DownloadArgs {
 void DownloadCommand(CommandContext& ctx, const DownloadArgs& a) {
     auto port = OpenPort(ctx.options);
     CliSink sink(ctx.options.echo);
-    StderrBoxes boxes;
+    ProgressLine progress;
+    StderrBoxes boxes(progress);
     std::atomic<bool> done {false};
     DownloadResult result;
     const bool loadFpga = !a.fpga.empty();
@@ -204,20 +259,24 @@ void DownloadCommand(CommandContext& ctx, const DownloadArgs& a) {
         if (!started && wait.count() <= 0) break;
         if (auto m = sink.take(protocol::MsgProgress, wait); m && m->wParam >= 0) {
             started = true;
-            std::cerr << "\rprogress " << m->wParam << "%" << std::flush;
+            progress.show("progress " + std::to_string(m->wParam) + "%");
         }
     }
     thread.Stop();
-    std::cerr << std::endl;
+    progress.end();
     if (!done) throw CommandError {kExitDevice, "no download request from the motor"};
     if (result.outcome == DownloadResult::FirmwareUnreadable)
-        throw CommandError {kExitDevice, "Error loading firmware file: " + a.firmware};
+        throw CommandError{kExitDevice, "Error loading firmware file: " + result.firmwareProblem};
     if (result.outcome == DownloadResult::FpgaUnreadable)
         throw CommandError {kExitDevice, "Error loading altera file: " + a.fpga};
     char line[160];
-    std::snprintf(line, sizeof line, "firmware: %u bytes, sum 0x%08X, device 0x%08X: %s\n", result.firmwareBytes,
-                  result.ourSum, result.deviceSum,
-                  !result.firmwareSent ? "not sent" : result.sumOk ? "match" : "MISMATCH");
+    if (result.sumReceived)
+        std::snprintf(line, sizeof line, "firmware: %u bytes, sum 0x%08X, device 0x%08X: %s\n",
+                      result.firmwareBytes, result.ourSum, result.deviceSum,
+                      result.sumOk ? "match" : "MISMATCH");
+    else
+        std::snprintf(line, sizeof line, "firmware: %u bytes: the device's sum was not received\n",
+                      result.firmwareBytes);
     std::cout << line;
     if (loadFpga)
         std::cout << "fpga: " << result.fpgaBytes << " bytes: " << (result.fpgaOk ? "loaded" : "FAILED") << "\n";
@@ -241,6 +300,12 @@ void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx) {
     auto file = std::make_shared<std::string>();
     write->add_option("FILE", *file, "Raw flash file")->required();
     write->callback([&ctx, file] { FlashWriteCommand(ctx, *file); });
+
+    auto* baud =
+        app.add_subcommand("flash-baud",
+                           "\"Set 57600 Baud\": tell the bootloader to switch to 57600 baud "
+                           "(the commands that follow take --baud 57600)");
+    baud->callback([&ctx] { FlashBaudCommand(ctx); });
 
     auto* erase = app.add_subcommand("flash-erase", "Erase one flash sector through the bootloader");
     auto sector = std::make_shared<int>(0);

@@ -27,7 +27,8 @@ const CommandGroup kCommandGroups[] = {
     {AddTraceCommands, {"trace-print"}},
     {AddScopeCommands, {"scope"}},
     {AddLargeMotorCommands,
-     {"flash-read", "flash-write", "flash-erase", "address-check", "bootloader", "download"}},
+     {"flash-read", "flash-write", "flash-baud", "flash-erase", "address-check", "bootloader",
+      "download"}},
     {AddModuleCommands, {"poll", "module", "debug", "profi", "break-test", "rotate"}},
     {AddParameterCommands, {"scan", "params"}},
 };

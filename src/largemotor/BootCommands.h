@@ -31,6 +31,7 @@ constexpr std::uint32_t kFlashBlockData = 2048;      // data bytes of the bootlo
 constexpr std::uint32_t kFlashBlockSize = kFlashBlockData + 2;  // with its CRC-16
 constexpr int kEraseSectorMax = 15;
 constexpr int kBaudIndex57600 = 4;                   // rate index of the bootloader's command 11
+constexpr int kSetBaudSettleMs = 300;                // after command 11, before the port follows
 constexpr int kBootBaud = 57600;
 constexpr int kNormalBaud = 19200;
 

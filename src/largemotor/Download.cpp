@@ -28,6 +28,8 @@ int Percent(std::uint64_t done, std::uint64_t total) {
 
 // A failed FPGA start: its own box, then the phase's.
 struct ConfDoneFailed {};
+// A cancel seen between pieces: no more is sent, and no box is shown.
+struct CancelSeen {};
 
 }  // namespace
 
@@ -56,10 +58,15 @@ void SinkNotifier::information(const std::string& caption, const std::string& te
     sink_.send(m);
 }
 
-DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& window, protocol::Notifier& boxes,
-                                bool loadFpga, const DownloadFiles& files, const Sleep& sleep) {
+DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& window,
+                                protocol::Notifier& boxes, bool loadFpga,
+                                const DownloadFiles& files, const Sleep& sleep,
+                                const std::atomic<bool>* cancel) {
     DownloadResult result;
     const auto box = [&](const char* text) { boxes.warning("Error", text); };
+    const auto checkCancel = [&] {
+        if (cancel && cancel->load()) throw CancelSeen{};
+    };
 
     // Nothing escapes: the job runs on the receive thread, where an exception would end the
     // program.
@@ -68,10 +75,15 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
     std::uint32_t g = 0;
     try {
         fpga = std::make_unique<std::uint8_t[]>(kFpgaImageSize);
-        // A firmware that cannot be read is not announced as an empty one: the device would
-        // confirm its zero sum and take the missing firmware as loaded.
+        // A firmware that cannot be read, or an empty one, is not announced: the device would
+        // confirm the zero sum of nothing and take the missing firmware as loaded. Its length
+        // goes out first, so only a regular file, whose size is known, will do.
         const std::string firmwareFile = files.firmware ? files.firmware() : std::string();
-        if (util::ReadFileBytes(firmwareFile, firmwareBytes) != 0) {
+        result.firmwareProblem =
+            util::ReadRegularFile(firmwareFile, firmwareBytes, kMaxFirmwareBytes);
+        if (result.firmwareProblem.empty() && firmwareBytes.empty())
+            result.firmwareProblem = firmwareFile + " is empty";
+        if (!result.firmwareProblem.empty()) {
             box("Error loading firmware file");
             result.outcome = DownloadResult::FirmwareUnreadable;
             return result;
@@ -104,15 +116,18 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
         SendWord(port, f);
         for (std::size_t sent = 0; sent < f;) {
             const std::size_t n = std::min(kDownloadPiece, f - sent);
+            checkCancel();
             port.SendString(firmwareBytes.data() + sent, static_cast<int>(n));
             sent += n;
             window.post(protocol::MsgProgress, Percent(sent, total), 0);
         }
-        // The sum comes back once the last byte has reached the device.
-        port.WaitSent(kSettleMs);
+        // The sum comes back once the last byte has reached the device: its wait starts only
+        // when our bytes have left.
+        port.EnsureSent(kSettleMs);
         sleep(kSettleMs);
         std::uint32_t s = 0;
         for (int i = 0; i < 4; ++i) s |= static_cast<std::uint32_t>(port.ReadByteNow()) << (8 * i);
+        result.sumReceived = true;
         result.deviceSum = s;
         result.ourSum = ByteSum(firmwareBytes.data(), firmwareBytes.size());
         std::vector<std::uint8_t>().swap(firmwareBytes);
@@ -124,15 +139,19 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
             port.SendChar(kSumBad);
         }
         result.firmwareSent = true;
+    } catch (const CancelSeen&) {
+        result.outcome = DownloadResult::Cancelled;
     } catch (...) {
         box("Error sending firmware file");
     }
 
     // FPGA phase.
     try {
+        checkCancel();
         sleep(kSettleMs);
         port.SendChar(kFpgaAnnounce);
         SendWord(port, g);
+        port.EnsureSent(kSettleMs);
         if (g > 0) {
             if (port.WaitByte(kDownloadAnswerMs) != 0) {
                 box("Conf_done didn't go low");
@@ -140,17 +159,20 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
             }
             for (std::size_t sent = 0; sent < g;) {
                 const std::size_t n = std::min<std::size_t>(kDownloadPiece, g - sent);
+                checkCancel();
                 port.SendString(fpga.get() + sent, static_cast<int>(n));
                 sent += n;
                 window.post(protocol::MsgProgress, Percent(f + sent, total), 0);
             }
             // The final answer comes once the whole image has reached the device.
-            port.WaitSent(kSettleMs);
+            port.EnsureSent(kSettleMs);
         }
         window.post(protocol::MsgProgress, 100, 0);
         port.WaitByte(kDownloadAnswerMs);
         window.post(protocol::MsgReceivedByte, protocol::kLoadedMarker, 0);
         result.fpgaOk = true;
+    } catch (const CancelSeen&) {
+        result.outcome = DownloadResult::Cancelled;
     } catch (...) {
         box("Error loading altera file");
     }

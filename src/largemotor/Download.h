@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,10 +30,13 @@ struct DownloadFiles {
 struct DownloadResult {
     enum Outcome {
         Done,                // both phases ran to their end; see sumOk and fpgaOk
-        FirmwareUnreadable,  // nothing was sent
+        FirmwareUnreadable,  // nothing was sent (also an empty file, or no regular file)
         FpgaUnreadable,      // nothing was sent
+        Cancelled,           // stopped between pieces; the port is back at 19200
     } outcome = Done;
+    std::string firmwareProblem;  // why the firmware was refused
     bool firmwareSent = false;  // the firmware phase ran without a port failure
+    bool sumReceived = false;   // all 4 bytes of the device's sum came in
     bool sumOk = false;         // the device's sum matched ours
     bool fpgaOk = false;        // the FPGA phase ran to its end
     std::uint32_t firmwareBytes = 0;
@@ -49,12 +53,16 @@ std::uint32_t ByteSum(const std::uint8_t* bytes, std::size_t count);
 // (or the command line's) to its end. Sends the firmware file at 57600 baud and settles its
 // sum with the device, then, when loadFpga is set, the FPGA image from the Intel HEX file.
 // Progress goes to window as MsgProgress, the end as MsgReceivedByte(kLoadedMarker); every
-// failure is shown through boxes (caption "Error") and nothing is thrown. A firmware or FPGA
-// file that cannot be read ends the job before anything is sent; otherwise the port is left
-// reopened at 19200 baud.
+// failure is shown through boxes (caption "Error") and nothing is thrown. A firmware file that
+// cannot be read, is empty or is no regular file (its size is announced first), or an FPGA file
+// that cannot be loaded, ends the job before anything is sent; otherwise the port is left
+// reopened at 19200 baud. A set cancel ends the job between pieces, without a box.
 DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& window,
-                                protocol::Notifier& boxes, bool loadFpga, const DownloadFiles& files,
-                                const Sleep& sleep = RealSleep);
+                                protocol::Notifier& boxes, bool loadFpga,
+                                const DownloadFiles& files, const Sleep& sleep = RealSleep,
+                                const std::atomic<bool>* cancel = nullptr);
+// The largest firmware the 32-bit length can announce.
+constexpr std::size_t kMaxFirmwareBytes = 0xFFFFFFFFu;
 
 // A notifier whose boxes are sent to the window thread as MsgErrorBox messages; the caller
 // waits until the window has closed the box.

@@ -98,6 +98,7 @@ std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
     for (std::uint32_t offset = 0; offset < kFlashSize; offset += kFlashReadBlock) {
         if (ctx.cancelled()) return std::nullopt;
         SendCommand(ctx.port, ReadCommand(kFlashBase + offset, kFlashReadBlock));
+        ctx.port.EnsureSent(kAnswerSlackMs);
         ReadExpected(ctx, Boot::Read);
         ReadExpected(ctx, 0x00);
         ReadExpected(ctx, 0x5D);
@@ -112,6 +113,9 @@ std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
 
 FlashReadOutcome ReadFlashToFile(const ToolContext& ctx, const std::string& path,
                                  const std::function<void(std::uint32_t)>& progress) {
+    // A file that cannot be written is found before the long read, not after it.
+    if (std::string reason = util::CheckWritableSafely(path); !reason.empty())
+        throw std::runtime_error(reason);
     const auto flash = ReadFlash(ctx, progress);
     if (!flash) return FlashReadOutcome::Cancelled;
     if (std::string reason = util::WriteFileSafely(path, *flash); !reason.empty()) throw std::runtime_error(reason);
@@ -126,8 +130,10 @@ std::vector<std::uint8_t> FlashFileImage(const std::vector<std::uint8_t>& fileBy
 
 bool WriteFlash(const ToolContext& ctx, const std::string& flashFile,
                 const std::function<void(std::size_t)>& progress) {
+    // The image takes no more than its size of the file (a longer file, or a device that never
+    // ends, is cut there).
     std::vector<std::uint8_t> fileBytes;
-    if (util::ReadFileBytes(flashFile, fileBytes) != 0) {
+    if (util::ReadFileStart(flashFile, fileBytes, kFlashFileImage) != 0) {
         PortLoan loan(ctx, false);
         return false;
     }
@@ -135,12 +141,16 @@ bool WriteFlash(const ToolContext& ctx, const std::string& flashFile,
     PortLoan loan(ctx, true);
     ctx.port.SetBaudRate(kBootBaud);
     ctx.sleep(kSettleMs);
+    // Every pause below counts from the moment our bytes have left, not from the write.
     ctx.port.SendChar(kWriteFlashAnnounce);
+    ctx.port.EnsureSent(kAnswerSlackMs);
     ctx.sleep(kSettleMs);
     for (int i = 0; i < kWriteFlashAnswerBytes; ++i) ctx.port.ReadByteNow();
     ctx.port.SendChar(kWriteFlashErase);
+    ctx.port.EnsureSent(kAnswerSlackMs);
     ctx.sleep(kEraseWaitMs);
     ctx.port.SendChar(kWriteFlashGo);
+    ctx.port.EnsureSent(kAnswerSlackMs);
     ctx.sleep(kSettleMs);
     for (std::size_t i = 0; i < image.size(); i += 2) {
         ctx.port.SendChar(image[i]);
@@ -148,6 +158,8 @@ bool WriteFlash(const ToolContext& ctx, const std::string& flashFile,
         ctx.sleep(1);
         if (progress && (i + 2) % 256 == 0) progress(i + 2);
     }
+    // The rate goes back only once the image has left: a change earlier garbles its end.
+    ctx.port.EnsureSent(kAnswerSlackMs);
     ctx.sleep(kSettleMs);
     return true;
 }
@@ -161,6 +173,7 @@ void AddressCheck(const ToolContext& ctx, AddressCheckState& state,
         if (ctx.cancelled()) return;
         try {
             SendCommand(ctx.port, BootFrame(Boot::Write, AddressAndLength(address, kAddressProbeLength)));
+            ctx.port.EnsureSent(kAnswerSlackMs);
             for (int expected : {int {Boot::Write}, 0x00, 0x5F})
                 if (ctx.port.WaitByte(kDataTimeoutMs) != expected)
                     throw serial::TSerErr(serial::TSerErr::Open, "Forkert data modtaget");
@@ -188,6 +201,7 @@ void AddressCheck(const ToolContext& ctx, AddressCheckState& state,
 void SendBootloader(serial::TSerCom& port, const std::string& booterFile, bool preload2, const Sleep& sleep) {
     const std::vector<std::uint8_t> buffer = LoadSecondStage(booterFile, kSendBootloaderBuffer);
     port.SendChar(0x00);
+    port.EnsureSent(kAnswerSlackMs);
     sleep(kBootstrapWakeMs);
     const auto& loader = preload2 ? kLoader2C : kLoader100;
     SendBytes(port, loader.data(), loader.size());
@@ -256,24 +270,27 @@ std::string LoadNcxBootloader(const ToolContext& ctx, const std::string& booterF
 
     try {
         ctx.port.SendChar(0x00);
+        ctx.port.EnsureSent(kAnswerSlackMs);
         ctx.sleep(kBootstrapWakeMs);
         SendBytes(ctx.port, kLoader100.data(), kLoader100.size());
+        ctx.port.EnsureSent(kAnswerSlackMs);
         ctx.sleep(kAfterLoaderMs);
         SendBytes(ctx.port, booter.data() + kSecondStage100First, kSecondStage100End - kSecondStage100First);
         SendWakes(ctx.port, kTrailingWakes);
-        ctx.port.WaitSent(kAnswerSlackMs);
+        ctx.port.EnsureSent(kAnswerSlackMs);
 
         int b = Answer(ctx.port);
         if (b == 0x00) b = Answer(ctx.port);
         if (b != 0xD5 || Answer(ctx.port) != 0x7A) throw CheckFailed {"Error sending to boot loader"};
         SendCommand(ctx.port, PingCommand());
+        ctx.port.EnsureSent(kAnswerSlackMs);
         ctx.sleep(kAfterLoaderMs);
         Expect(ctx.port, {Boot::Ping, 0x00, 0x60}, "Error pinging bootloader");
 
         SendCommand(ctx.port, BootFrame(Boot::Write, AddressAndLength(kFlashBase, kFlashBlockData)));
         for (auto v : block) ctx.port.SendChar(v);
+        ctx.port.EnsureSent(kAnswerSlackMs);
         ctx.sleep(kSettleMs);
-        ctx.port.WaitSent(kAnswerSlackMs);
         Expect(ctx.port, {Boot::Write, 0x00, 0x5F, Boot::Status, 0x01, 0x00, 0x5B, Boot::Status, 0x01, 0x00, 0x5B},
                "Error write bootloader");
         ctx.port.Close();

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace vindelor::util {
 
@@ -17,19 +19,38 @@ std::string failure(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-}  // namespace
-
-std::string WriteFileSafely(const std::string& path, std::string_view bytes) {
-    // A fresh name beside the target (same file system, so the rename is atomic); created with
-    // the usual mode, so the result looks like any file the user writes.
+// Creates a fresh file beside path (same file system, so a rename over path is atomic), with
+// the usual mode, so the result looks like any file the user writes. -1 when it cannot.
+int CreateTemporaryBeside(const std::string& path, std::string& temp) {
     static std::atomic<unsigned> counter{0};
     int fd = -1;
-    std::string temp;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
+    return fd;
+}
+
+}  // namespace
+
+std::string CheckWritableSafely(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return failure("Cannot replace", path);
+    }
+    std::string temp;
+    const int fd = CreateTemporaryBeside(path, temp);
+    if (fd < 0) return failure("Cannot create a temporary file beside", path);
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return {};
+}
+
+std::string WriteFileSafely(const std::string& path, std::string_view bytes) {
+    std::string temp;
+    const int fd = CreateTemporaryBeside(path, temp);
     if (fd < 0) return failure("Cannot create a temporary file beside", path);
     const char* p = bytes.data();
     std::size_t left = bytes.size();
@@ -67,8 +88,11 @@ std::string WriteFileSafely(const std::string& path, const std::vector<std::uint
 
 namespace {
 
-// Reads a whole file; returns 0 or the errno of the failure, with the step that failed.
-int ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, const char*& failedStep) {
+// Reads a file, at most limit bytes of it; returns 0 or the errno of the failure, with the
+// step that failed. With regularOnly anything but a regular file fails (EINVAL), and so does
+// a regular file longer than limit (EFBIG).
+int ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, const char*& failedStep,
+            std::size_t limit = std::numeric_limits<std::size_t>::max(), bool regularOnly = false) {
     // Plain descriptors, no streams: a stream's read error (a folder of that name, a failing disk)
     // leaves as an exception from deep inside the library instead of an answer here.
     bytes.clear();
@@ -78,14 +102,19 @@ int ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, const cha
     failedStep = "Cannot read";
     struct stat st {};
     std::size_t expected = 0;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        expected = static_cast<std::size_t>(st.st_size);
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular && st.st_size > 0) expected = static_cast<std::size_t>(st.st_size);
+    if (regularOnly && (!regular || expected > limit)) {
+        ::close(fd);
+        return regular ? EFBIG : EINVAL;
+    }
     // The size is only a hint (the file may change while it is read, or be a pipe whose size is
-    // unknown): the bytes read count.
-    bytes.resize(expected + 4096);
+    // unknown): the bytes read count, up to the limit.
+    constexpr std::size_t kChunk = 4096;
+    bytes.resize(std::min(limit, expected + kChunk));
     std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    while (used < limit) {
+        if (used == bytes.size()) bytes.resize(std::min(limit, bytes.size() * 2));
         const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
@@ -103,6 +132,21 @@ int ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, const cha
 }
 
 }  // namespace
+
+int ReadFileStart(const std::string& path, std::vector<std::uint8_t>& bytes, std::size_t limit) {
+    const char* step = nullptr;
+    return ReadAll(path, bytes, step, limit);
+}
+
+std::string ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& bytes,
+                            std::size_t maxSize) {
+    const char* step = nullptr;
+    const int error = ReadAll(path, bytes, step, maxSize, true);
+    if (error == 0) return {};
+    if (error == EINVAL) return path + " is not a regular file";
+    if (error == EFBIG) return path + " is larger than " + std::to_string(maxSize) + " bytes";
+    return std::string(step) + " " + path + ": " + std::strerror(error);
+}
 
 int ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
     const char* step = nullptr;

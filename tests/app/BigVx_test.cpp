@@ -179,6 +179,89 @@ private slots:
         QCOMPARE(w.FirmwareFile, panel().edFirmwareFile->text());
     }
 
+    void anEmptyFirmwareIsRefusedBeforeAnythingIsSent() {
+        auto motor = std::make_shared<vindelor::sim::BootModeMotor>();
+        plugIn(motor);
+        TfrmMain& w = open();
+        vindelor::testing::TempDir files;
+        panel().edFirmwareFile->setText(QString::fromStdString(files.write("empty.bin", Bytes{})));
+        tool_->inject(motor->request());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            Boxes(boxes_), QStringList{QStringLiteral("warning|Error|Error loading firmware file")},
+            kWait);
+        QTest::qWait(100);
+        QVERIFY(tool_->received().empty());
+        QVERIFY(!motor->finished());
+        QVERIFY(!w.meRecieved->toPlainText().contains(QStringLiteral("<Loaded>")));
+    }
+
+    // A download holds the port as every long job does: the other senders wait, and "Cancel"
+    // or a close request ends it between pieces.
+    void aDownloadHoldsThePortUntilItIsCancelled_data() {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("Cancel") << false;
+        QTest::newRow("closing the window") << true;
+    }
+
+    void aDownloadHoldsThePortUntilItIsCancelled() {
+        QFETCH(bool, close);
+        auto motor = std::make_shared<vindelor::sim::BootModeMotor>();
+        plugIn(motor);
+        TfrmMain& w = open();
+        vindelor::testing::TempDir files;
+        constexpr std::size_t kFirmware = 64 * 1024;  // 11 s at 57600
+        panel().edFirmwareFile->setText(
+            QString::fromStdString(files.write("motor.bin", Bytes(kFirmware, 9))));
+        tool_->inject(motor->request());
+        QTRY_VERIFY_WITH_TIMEOUT(panel().pbProgress->value() > 0, kWait);
+        QVERIFY(panel().downloading());
+        QVERIFY(panel().btnCancelFlash->isEnabled());
+        QVERIFY(!panel().btnReadFlash->isEnabled());
+        QVERIFY(!panel().Button5->isEnabled());
+        QVERIFY(!w.cbComPort->isEnabled());
+        QVERIFY(
+            !w.findChild<QPushButton*>(QStringLiteral("Button22"))->isEnabled());  // "Start Poll"
+        if (close) {
+            w.close();
+            QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), kWait);
+        } else {
+            QTest::mouseClick(panel().btnCancelFlash, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!panel().downloading(), kWait);
+            QVERIFY(panel().btnReadFlash->isEnabled());
+            QVERIFY(!panel().btnCancelFlash->isEnabled());
+            QVERIFY(w.cbComPort->isEnabled());
+            QTRY_VERIFY_WITH_TIMEOUT(w.receiving(), kWait);
+        }
+        // It ended between pieces, long before the whole firmware was on the line.
+        QVERIFY(motor->firmware().size() < kFirmware);
+        QVERIFY(!motor->finished());
+        QVERIFY(Boxes(boxes_).isEmpty());
+    }
+
+    // The lost-port watch restarts the receive thread when the adapter returns; a motor that
+    // asks for its firmware then is served as before.
+    void aDownloadIsServedAfterTheLostPortCameBack() {
+        auto motor = std::make_shared<vindelor::sim::BootModeMotor>();
+        plugIn(motor);
+        TfrmMain& w = open();
+        vindelor::testing::TempDir files;
+        panel().edFirmwareFile->setText(
+            QString::fromStdString(files.write("motor.bin", Bytes(700, 5))));
+        tool_->hangUp();
+        auto* status = w.findChild<QLabel*>(QStringLiteral("lblPortStatus"));
+        QVERIFY(status);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("Port lost")), kWait);
+        auto second = std::make_shared<vindelor::sim::BootModeMotor>();
+        plugIn(second);
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Port back"), kWait);
+        tool_->inject(second->request());
+        QTRY_VERIFY_WITH_TIMEOUT(w.meRecieved->toPlainText().contains(QStringLiteral("<Loaded>")),
+                                 kWait);
+        QCOMPARE(second->firmware(), Bytes(700, 5));
+        QVERIFY(second->finished());
+        QVERIFY(Boxes(boxes_).isEmpty());
+    }
+
     void theDownloadShowsItsBoxesFromTheWindowThread() {
         auto motor = std::make_shared<vindelor::sim::BootModeMotor>();
         motor->setSumOffset(1);

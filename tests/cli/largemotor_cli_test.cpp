@@ -57,8 +57,32 @@ TEST_F(LargeMotorCli, FlashReadThatTimesOutWritesNothing) {
     use(bootloader);
     const CliRun r = run("flash-read -o out.bin");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("No Data"), std::string::npos) << r.err;
+    // The error starts a line of its own, after the progress.
+    EXPECT_NE(r.err.find("KBytes read: 2 (1%)\nvindelor-cli: No Data"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.bin")));
+}
+
+TEST_F(LargeMotorCli, FlashReadToAFolderThatIsNotThereFailsBeforeReading) {
+    auto bootloader = std::make_shared<sim::FlashBootloader>();
+    use(bootloader);
+    const CliRun r = run("flash-read -o missing/out.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing/out.bin"), std::string::npos) << r.err;
+    EXPECT_TRUE(bootloader->readAddresses().empty());
+}
+
+// "Set 57600 Baud", then a read at that rate; the simulated bootloader starts at 19200.
+TEST_F(LargeMotorCli, FlashBaudSwitchesTheBootloaderForTheNextCommand) {
+    auto bootloader = std::make_shared<sim::FlashBootloader>();
+    use(bootloader);
+    CliRun r = run("flash-baud");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim->received(), (Bytes{0xAB, 0x01, 0x04, 0x50}));
+    EXPECT_EQ(bootloader->lineRate(), 57600);
+    r = run("--baud 57600 flash-read");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir.file("flash.bin")), bootloader->flash());
+    EXPECT_EQ(sim->garbledBytes(), 0u);
 }
 
 TEST_F(LargeMotorCli, FlashEraseSendsTheSectorAndChecksTheAnswer) {
@@ -144,7 +168,14 @@ protected:
         firmware = dir.write("motor.bin", Bytes(3000, 0xC3));
         asker = std::thread([this] {
             while (!stop) {
-                if (motor->shouldAsk()) sim->inject(motor->request());
+                if (motor->shouldAsk()) {
+                    if (dropSum) {
+                        // The first byte of the sum that answers this request goes missing.
+                        sim->resetFaults();
+                        sim->dropOutputByte(3);
+                    }
+                    sim->inject(motor->request());
+                }
                 std::this_thread::sleep_for(200ms);
             }
         });
@@ -156,6 +187,7 @@ protected:
     std::shared_ptr<sim::BootModeMotor> motor;
     std::string firmware;
     std::atomic<bool> stop {false};
+    std::atomic<bool> dropSum{false};
     std::thread asker;
 };
 
@@ -187,10 +219,34 @@ TEST_F(DownloadCli, AFailedFpgaStartIsStatusOne) {
     EXPECT_NE(r.out.find("fpga: 10 bytes: FAILED"), std::string::npos) << r.out;
 }
 
+// Nothing was measured: no sum is printed as if it had been.
+class DownloadCliLostSum : public DownloadCli {
+  protected:
+    void SetUp() override {
+        dropSum = true;
+        DownloadCli::SetUp();
+    }
+};
+
+TEST_F(DownloadCliLostSum, IsSaidSo) {
+    const CliRun r = run("download --firmware " + firmware + " --timeout 10");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("firmware: 3000 bytes: the device's sum was not received"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("device 0x"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Error sending firmware file"), std::string::npos) << r.err;
+}
+
 TEST_F(DownloadCli, AnUnreadableFileOrNoRequestIsStatusOneAndUsageIsTwo) {
     CliRun r = run("download --firmware missing.bin --timeout 10");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Error loading firmware file"), std::string::npos) << r.err;
+    // An empty firmware is refused as well, before its zero length goes out.
+    r = run("download --firmware " + dir.write("empty.bin", Bytes{}) + " --timeout 10");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("empty.bin is empty"), std::string::npos) << r.err;
+    EXPECT_TRUE(sim->received().empty());
     stop = true;
     asker.join();
     asker = std::thread([] {});

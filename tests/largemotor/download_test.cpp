@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct BadFileCase {
     const char* name;
-    const char* firmware;  // nullptr: the good firmware
+    const char* firmware;  // nullptr: the good firmware; "": an empty file; "/...": that path
     const char* fpga;      // hex text; nullptr: no file at all
     const char* box;
 };
@@ -83,7 +83,12 @@ class BadFiles : public Download, public ::testing::WithParamInterface<BadFileCa
 
 TEST_P(BadFiles, EndTheJobBeforeAnythingIsSent) {
     const auto& c = GetParam();
-    if (c.firmware) firmwarePath = dir.file(c.firmware);
+    if (c.firmware) {
+        const std::string name = c.firmware;
+        firmwarePath = name.empty()     ? dir.write("empty.bin", Bytes{})
+                       : name[0] == '/' ? name
+                                        : dir.file(name);
+    }
     fpgaPath = c.fpga ? dir.write("fpga.hex", std::string(c.fpga)) : dir.file("missing.hex");
     ASSERT_TRUE(run(true));
     EXPECT_EQ(boxes(), std::vector<std::string> {c.box});
@@ -98,13 +103,20 @@ TEST_P(BadFiles, EndTheJobBeforeAnythingIsSent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, BadFiles,
-    ::testing::Values(BadFileCase {"FirmwareMissing", "missing.bin", ":00000001FF\n", "Error loading firmware file"},
-                      BadFileCase {"FirmwareIsAFolder", ".", ":00000001FF\n", "Error loading firmware file"},
-                      BadFileCase {"FpgaMissing", nullptr, nullptr, "Error loading altera file"},
-                      BadFileCase {"FpgaAt80000", nullptr, ":020000040008F2\n:0100000001FE\n:00000001FF\n",
-                                   "Error loading altera file"},
-                      BadFileCase {"FpgaMalformed", nullptr, ":01000000zz\n", "Error loading altera file"},
-                      BadFileCase {"FpgaBadChecksum", nullptr, ":0100000001FF\n", "Error loading altera file"}),
+    ::testing::Values(
+        BadFileCase{"FirmwareMissing", "missing.bin", ":00000001FF\n",
+                    "Error loading firmware file"},
+        BadFileCase{"FirmwareIsAFolder", ".", ":00000001FF\n", "Error loading firmware file"},
+        // Nothing to announce: a zero sum would "match" and the motor take it.
+        BadFileCase{"FirmwareEmpty", "", ":00000001FF\n", "Error loading firmware file"},
+        // The length goes out first: a device without a size is no firmware.
+        BadFileCase{"FirmwareIsADevice", "/dev/zero", ":00000001FF\n",
+                    "Error loading firmware file"},
+        BadFileCase{"FpgaMissing", nullptr, nullptr, "Error loading altera file"},
+        BadFileCase{"FpgaAt80000", nullptr, ":020000040008F2\n:0100000001FE\n:00000001FF\n",
+                    "Error loading altera file"},
+        BadFileCase{"FpgaMalformed", nullptr, ":01000000zz\n", "Error loading altera file"},
+        BadFileCase{"FpgaBadChecksum", nullptr, ":0100000001FF\n", "Error loading altera file"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

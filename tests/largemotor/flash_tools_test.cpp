@@ -31,6 +31,11 @@ class FlashTools : public testing::LargeMotorFixture<sim::FlashBootloader> {
 protected:
     void SetUp() override {
         device = std::make_shared<sim::FlashBootloader>();
+        // The fixture shortens the tool's pauses (20 ms for each long one, none for the 1 ms
+        // after a pair), so the boot monitor keeps no time here: SlowMonitor below times it
+        // against those pauses with a wide margin, and the slow flash-write test with the real
+        // ones.
+        device->setTimes({.answerMs = 0, .eraseMs = 0, .goSetupMs = 0, .pairProgramUs = 0});
         open(device);
     }
     testing::TempDir dir;
@@ -66,6 +71,20 @@ TEST_F(FlashTools, ATimeOutInReadFlashLeavesTheOldFileAndTheToolListening) {
     device->setLineRate(19200);
     EXPECT_TRUE(listening());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
+}
+
+TEST_F(FlashTools, ReadFlashToAFileThatCannotBeCreatedFailsBeforeTheRead) {
+    try {
+        ReadFlashToFile(context(), dir.file("no-such-folder/flash.bin"));
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("no-such-folder/flash.bin"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_THROW(ReadFlashToFile(context(), dir.path().string()), std::runtime_error);
+    EXPECT_TRUE(device->readAddresses().empty());
+    EXPECT_TRUE(sim->received().empty());
+    EXPECT_TRUE(listening());
 }
 
 TEST_F(FlashTools, AWrongByteInTheEmptyReplyEndsReadFlash) {
@@ -144,6 +163,56 @@ TEST_F(FlashTools, WriteFlashWithAnUnreadableFileSendsNothingAndGivesThePortBack
     EXPECT_TRUE(listening());
 }
 
+// A file without an end (a device) gives the image its first 4096 bytes.
+TEST_F(FlashTools, WriteFlashFromADeviceTakesOnlyTheImage) {
+    device->setLineRate(57600);
+    ASSERT_TRUE(WriteFlash(context(), "/dev/zero"));
+    ASSERT_TRUE(sim->waitReceived(3 + 4096, 2000));
+    EXPECT_EQ(device->flashFile(), Bytes(4096, 0));
+}
+
+// The boot monitor keeps time: a tool whose pauses are shorter than its answer, its erase, its
+// set-up after 'G' or its programming of a pair loses bytes or finds no answer.
+struct MonitorTimesCase {
+    const char* name;
+    sim::FlashBootloader::FlashTimes times;
+    bool answered;  // the answer to 'D' is in when the tool reads it
+};
+
+class SlowMonitor : public FlashTools, public ::testing::WithParamInterface<MonitorTimesCase> {};
+
+TEST_P(SlowMonitor, FindsAToolThatDoesNotWaitLongEnough) {
+    device->setTimes(GetParam().times);
+    device->setLineRate(57600);
+    const std::string path = dir.write("flash.dat", Bytes(4096, 0x5A));
+    if (!GetParam().answered) {
+        EXPECT_THROW(WriteFlash(context(), path), serial::TSerErr);
+        return;
+    }
+    ASSERT_TRUE(WriteFlash(context(), path));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_GT(device->lostBytes(), 0u);
+    EXPECT_LT(device->flashFile().size(), 4096u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Times, SlowMonitor,
+    ::testing::Values(
+        MonitorTimesCase{"AnswerAfterThePause",
+                         {.answerMs = 200, .eraseMs = 0, .goSetupMs = 0, .pairProgramUs = 0},
+                         false},
+        MonitorTimesCase{"EraseLongerThanThePause",
+                         {.answerMs = 0, .eraseMs = 200, .goSetupMs = 0, .pairProgramUs = 0},
+                         true},
+        MonitorTimesCase{"SetUpLongerThanThePause",
+                         {.answerMs = 0, .eraseMs = 0, .goSetupMs = 200, .pairProgramUs = 0},
+                         true},
+        // The fixture skips the 1 ms pauses: the pairs come faster than programmed.
+        MonitorTimesCase{"PairsWithoutTheirPause",
+                         {.answerMs = 0, .eraseMs = 0, .goSetupMs = 0, .pairProgramUs = 800},
+                         true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 TEST_F(FlashTools, AddressCheckPrintsWhereTheValuesChangeAndStopsAtAFailure) {
     device->setSectorStarts({0xC00000});
     // Each answer is A1 00 5F s e: the first byte of probe 0x1000 / 8 + 40 goes missing.
@@ -191,7 +260,23 @@ TEST_F(Bootstrap, SendBootloaderToAddress2CSendsOneAnd32And2004Bytes) {
     EXPECT_EQ(device->code(), Bytes(kLoader2C.begin(), kLoader2C.end()));
     EXPECT_EQ(device->secondStage(), Bytes(booterImage.begin() + 0x2C, booterImage.begin() + 0x800));
     EXPECT_EQ(port->WaitByte(500), 0xD5);
+    // The loaded code answers its wake byte, not its own start.
+    EXPECT_EQ(port->ReadByteWithin(300), -1);
+    port->SendString(Bytes{0xFF, 0x7C}.data(), 2);
     EXPECT_EQ(port->WaitByte(500), 0x7A);
+    port->SendString(Bytes{0xFF, 0x7C}.data(), 2);
+    EXPECT_EQ(port->ReadByteWithin(300), -1) << "once";
+}
+
+// The bootstrap loader measures the 0x00: the whole load runs at the rate the tool chose, and
+// the flash bootloader loaded by it talks at that rate afterwards.
+TEST_F(Bootstrap, LoadNcxRunsAtTheRateOfItsZeroByte) {
+    port->SetBaudRate(57600);
+    sim->setBaudRate(57600);
+    EXPECT_EQ(LoadNcxBootloader(context(), booter, flashHex), "");
+    EXPECT_EQ(sim->garbledBytes(), 0u);
+    EXPECT_EQ(bootloader->lineRate(), 57600);
+    EXPECT_EQ(bootloader->frames().size(), 2u);
 }
 
 TEST_F(Bootstrap, SendBootloaderTo100SendsOneAnd32And1024And200Bytes) {
