@@ -15,6 +15,9 @@ namespace vindelor::sim {
 namespace {
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr std::size_t kReadChunk = 256;
+// Bytes of paced input that may be on their way to the device at once: a driver's and an
+// adapter's buffers.
+constexpr std::size_t kInFlightLimit = 4096;
 
 std::chrono::nanoseconds ByteTime(int rate) {
     return std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / rate);
@@ -232,9 +235,14 @@ void SimPort::run() {
     for (;;) {
         long long timeoutNs = -1;
         int master;
+        bool takeInput = true;
         {
             std::unique_lock lock(mutex_);
             if (stop_) return;
+            // A driver and an adapter hold only so much: once that much is on its way, the
+            // tool's further writes wait in the pseudo-terminal, and its writes block as they
+            // would on a port whose line is busy.
+            takeInput = input_.size() < kInFlightLimit;
             if (Clock::now() >= unplugAt_) {
                 hangUpRequested_ = true;
                 unplugAt_ = Clock::time_point::max();
@@ -295,7 +303,7 @@ void SimPort::run() {
             }
         }
         pollfd fds[2] = {{wakeFds_[0], POLLIN, 0}, {master, POLLIN, 0}};
-        const nfds_t count = master >= 0 ? 2 : 1;
+        const nfds_t count = master >= 0 && takeInput ? 2 : 1;
         timespec ts {timeoutNs / 1'000'000'000, timeoutNs % 1'000'000'000};
         int r = ::ppoll(fds, count, timeoutNs < 0 ? nullptr : &ts, nullptr);
         if (r < 0 && errno != EINTR) return;
