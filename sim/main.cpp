@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -13,6 +14,7 @@
 #include "registers/Definitions.h"
 #include "sim/BootModeMotor.h"
 #include "sim/Bootloader.h"
+#include "sim/DeviceDump.h"
 #include "sim/DeviceSetup.h"
 #include "sim/FlashBootloader.h"
 #include "sim/Xc164Bootstrap.h"
@@ -103,6 +105,10 @@ int main(int argc, char** argv) {
                    "up after SECONDS and brings it back a second later as a new device behind --link); "
                    "SIGUSR2 turns them off");
     app.add_option("--seed", seed, "Seed of the faults, to replay a run")->capture_default_str();
+    std::string dumpPath;
+    app.add_option("--dump", dumpPath,
+                   "On exit, write what the device was given to keep (a module's flash blocks, the flash "
+                   "file, a download) to FILE as text, to compare with what a tool claims to have written");
     CLI11_PARSE(app, argc, argv);
     vindelor::sim::FaultSettings faults;
     if (!faultText.empty()) {
@@ -126,6 +132,7 @@ int main(int argc, char** argv) {
         std::shared_ptr<DeviceModel> device;
         std::shared_ptr<BootModeMotor> motor;
         std::shared_ptr<Bootloader> module;  // turned off and on by SIGUSR1
+        std::shared_ptr<FlashBootloader> flashMemory;
         if (bootloader >= 0) {
             auto config = Bootloader::ForMode(bootloader, static_cast<std::uint8_t>(hardware));
             config.revision = static_cast<std::int8_t>(revision);
@@ -151,6 +158,7 @@ int main(int argc, char** argv) {
             device = registers;
         } else if (model == "flash" || model == "xc164") {
             auto flash = std::make_shared<FlashBootloader>();
+            flashMemory = flash;
             flash->setSilentAfterReads(silentAfterReads);
             flash->setTimes(flashTimes);
             if (model == "flash") {
@@ -229,6 +237,15 @@ int main(int argc, char** argv) {
             ppoll(nullptr, 0, &wait, &waitMask);
         }
         if (!linkPath.empty()) std::remove(linkPath.c_str());
+        port.reset();
+        if (!dumpPath.empty()) {
+            std::ofstream dump(dumpPath, std::ios::binary | std::ios::trunc);
+            dump << DeviceMemoryText(module.get(), flashMemory.get(), motor.get());
+            if (!dump.flush()) {
+                std::cerr << "vindelor-sim: cannot write " << dumpPath << std::endl;
+                return 1;
+            }
+        }
     } catch (const std::exception& e) {
         std::cerr << "vindelor-sim: " << e.what() << std::endl;
         return 1;

@@ -9,6 +9,9 @@ what the run left behind with clean requests. A run counts as
               the device's, a write that did not happen);
   truthful    the command failed with a message naming what failed (its status was not 0 and
               stderr said why), and left no file half-written;
+  unconfirmed the command said it sent what the protocol gives no answer to (a group write, the
+              boot monitor's flash file, a module register write), and it did not arrive: the
+              tool claimed no more than it could know;
   silent      the command failed without saying why;
   hang        the command did not end within its bound and was killed;
   crash       the command died of a signal or a sanitizer report;
@@ -50,7 +53,9 @@ class Sim:
     have pulled the adapter out and put it back."""
 
     def __init__(self, build, args, cwd):
-        self.proc = subprocess.Popen([os.path.join(build, "sim", "vindelor-sim")] + args, cwd=cwd,
+        self.dump_path = os.path.join(cwd, ".sim-memory")
+        self.proc = subprocess.Popen([os.path.join(build, "sim", "vindelor-sim")] + args +
+                                     ["--dump", self.dump_path], cwd=cwd,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.started = time.monotonic()
         self.paths = []
@@ -84,29 +89,68 @@ class Sim:
                 self.wait_path(len(self.paths) + 1, left + 3)
         time.sleep(0.05)
 
+    def power_cycle(self):
+        self.proc.send_signal(signal.SIGUSR1)
+
     def close(self):
-        self.proc.terminate()
+        if self.proc.poll() is None:
+            self.proc.terminate()
         try:
             self.proc.wait(timeout=5)
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
 
+    def memory(self):
+        """Ends the simulator and returns what its device kept: {name: bytes}, flags as 0/1."""
+        self.close()
+        kept = {}
+        with open(self.dump_path) as f:
+            for line in f:
+                name, address, data = (line.split() + [""])[:3]
+                kept[(name, int(address, 16))] = bytes.fromhex(data)
+        os.remove(self.dump_path)
+        return kept
 
-def cli(build, port, args, cwd, bound):
-    """Runs the tool; (status or None on a hang, stdout, stderr, seconds)."""
+
+def cli(build, port, args, cwd, bound, on_output=None, interrupt_after=None):
+    """Runs the tool; (status or None on a hang, stdout, stderr, seconds). on_output sees the
+    output so far whenever more came; interrupt_after sends SIGINT (Ctrl+C) after that many
+    seconds, and the bound then counts from the interrupt."""
     start = time.monotonic()
     proc = subprocess.Popen([os.path.join(build, "src", "cli", "vindelor-cli"), "--port", port,
                              "--address", ADDRESS] + args,
-                            cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            encoding="cp1252", errors="replace")
+                            cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    chunks = {"out": [], "err": []}
+
+    def pump(stream, key):
+        while True:
+            data = stream.read1(4096) if hasattr(stream, "read1") else stream.read(4096)
+            if not data:
+                return
+            chunks[key].append(data)
+            if key == "out" and on_output:
+                on_output(b"".join(chunks["out"]).decode("cp1252", "replace"))
+
+    readers = [threading.Thread(target=pump, args=(proc.stdout, "out"), daemon=True),
+               threading.Thread(target=pump, args=(proc.stderr, "err"), daemon=True)]
+    for r in readers:
+        r.start()
+    status = None
     try:
-        out, err = proc.communicate(timeout=bound)
-        return proc.returncode, out, err, time.monotonic() - start
+        if interrupt_after is not None:
+            try:
+                proc.wait(timeout=interrupt_after)
+            except subprocess.TimeoutExpired:
+                proc.send_signal(signal.SIGINT)
+        status = proc.wait(timeout=bound)
     except subprocess.TimeoutExpired:
         proc.kill()
-        out, err = proc.communicate()
-        return None, out, err, time.monotonic() - start
+        proc.wait()
+    for r in readers:
+        r.join()
+    text = lambda key: b"".join(chunks[key]).decode("cp1252", "replace")
+    return status, text("out"), text("err"), time.monotonic() - start
 
 
 class Operation:
@@ -115,12 +159,21 @@ class Operation:
     sim_args = []
     bound = 10.0
     output = None  # the file the command writes, when it writes one
+    # The protocol gives the command no answer to what it sent: a claim that did not come
+    # true is "unconfirmed", not false, as long as the command claimed no more than sending.
+    acknowledged = True
 
     def prepare(self, work, seed):
         pass
 
     def args(self, seed):
         raise NotImplementedError
+
+    def run(self, ctx, seed):
+        return cli(ctx.build, ctx.sim.path, self.args(seed), ctx.work, self.bound)
+
+    def learn(self, build, defs, truth):
+        """What a clean line gives, when the check needs it."""
 
     def verify(self, ctx, seed, out):
         """With the faults off: None when the claim holds, otherwise what is wrong."""
@@ -236,7 +289,333 @@ class Scan(Operation):
         return None
 
 
-OPERATIONS = [Read(), Write(), Sample(), Save(), Restore(), Scan()]
+class Scope(Operation):
+    name = "scope"
+    bound = 10.0
+    output = "scope.csv"
+    seconds = 1.0
+
+    def args(self, seed):
+        return ["scope", "--seconds", str(self.seconds), "--csv", self.output]
+
+    def verify(self, ctx, seed, out):
+        # A header, then rows of time and the four registers, the times rising.
+        with open(os.path.join(ctx.work, self.output), encoding="cp1252") as f:
+            lines = f.read().splitlines()
+        if len(lines) < 2:
+            return "no rows: %r" % lines
+        width = len(lines[0].split(","))
+        last = -1.0
+        for row in lines[1:]:
+            cells = row.split(",")
+            try:
+                values = [float(c) for c in cells]
+            except ValueError:
+                return "a row that is not numbers: %r" % row
+            if len(cells) != width or values[0] <= last:
+                return "a row out of shape or order: %r after %r" % (row, last)
+            last = values[0]
+        return None
+
+
+class Monitor(Operation):
+    """Listens until Ctrl+C: it must end at once and print nothing that was not a reply."""
+    name = "monitor"
+    bound = 3.0
+
+    def args(self, seed):
+        return ["monitor"]
+
+    def run(self, ctx, seed):
+        return cli(ctx.build, ctx.sim.path, self.args(seed), ctx.work, self.bound, interrupt_after=1.0)
+
+    def verify(self, ctx, seed, out):
+        # Nobody asks the device anything, so there is nothing to decode.
+        return "decoded what nobody sent: %r" % out[:200] if out.strip() else None
+
+
+class GroupWrite(Operation):
+    name = "group write"
+    bound = 5.0
+    acknowledged = False
+
+    @staticmethod
+    def value(seed):
+        return "%.4f" % (2 + (seed % 7) * 0.25)
+
+    def args(self, seed):
+        return ["group-write", "KP", self.value(seed)]
+
+    def verify(self, ctx, seed, out):
+        status, now, _, _ = ctx.clean(["read", "KP"])
+        if status != 0 or self.value(seed) not in now:
+            return "the group write did not arrive: the device reads %r" % now.strip()
+        return None
+
+
+class ModuleStatus(Operation):
+    name = "module status"
+    bound = 5.0
+
+    def args(self, seed):
+        return ["module", "status"]
+
+    def learn(self, build, defs, truth):
+        truth[self.name] = clean_run(build, defs, ["--address", ADDRESS], self.args(0))
+
+    def verify(self, ctx, seed, out):
+        return None if out == ctx.truth[self.name] else "status %r, the module's is %r" % (
+            out, ctx.truth[self.name])
+
+
+class ModuleRegisters(Operation):
+    """A module register written, then read: the write has no answer, the read must be true."""
+    name = "module registers"
+    bound = 10.0
+
+    @staticmethod
+    def value(seed):
+        return str(1000 + seed)
+
+    def args(self, seed):
+        return ["module", "write", "11", self.value(seed)]
+
+    def run(self, ctx, seed):
+        status, out, err, seconds = cli(ctx.build, ctx.sim.path, self.args(seed), ctx.work, self.bound)
+        if status != 0:
+            return status, out, err, seconds
+        status, out2, err2, more = cli(ctx.build, ctx.sim.path, ["module", "read", "11"], ctx.work,
+                                       self.bound)
+        return status, out + out2, err + err2, seconds + more
+
+    def verify(self, ctx, seed, out):
+        # What the read printed must be the module's; the write may have been lost on the way.
+        status, now, _, _ = ctx.clean(["module", "read", "11"])
+        if status != 0 or not out.endswith(now):
+            return "read %r, the module holds %r" % (out, now)
+        return None
+
+
+class Poll(Operation):
+    name = "poll"
+    bound = 5.0
+
+    def args(self, seed):
+        return ["poll", "--seconds", "2"]
+
+    def verify(self, ctx, seed, out):
+        # The simulated module prints "Module running, line N" with N counting up.
+        wrong = [line for line in out.splitlines()
+                 if not (line.startswith("Module running, line ") and line[21:].isdigit())]
+        return "text the module did not send: %r" % wrong[:3] if wrong else None
+
+
+class Firmware(Operation):
+    """A module update through its bootloader in one loader mode. Modes 1 and 3 have no reset
+    command here: the engineer turns the module off and on when asked (SIGUSR1)."""
+    output = None
+    timeout = 40
+
+    def __init__(self, mode):
+        self.mode = mode
+        self.name = "firmware %d" % mode
+        self.bound = self.timeout + 10.0
+        self.sim_args = ["--bootloader", str(mode)]
+
+    def prepare(self, work, seed):
+        make_image(work, self.mode)
+
+    def args(self, seed):
+        return ["firmware", "--timeout", str(self.timeout), "image%d.vxf" % self.mode]
+
+    def run(self, ctx, seed):
+        asked = [0]
+
+        def watch(text):
+            # Each request to turn the module off and on, answered once.
+            times = text.count("Please turn off/on")
+            while asked[0] < times:
+                asked[0] += 1
+                ctx.sim.power_cycle()
+
+        return cli(ctx.build, ctx.sim.path, self.args(seed), ctx.work, self.bound, on_output=watch)
+
+    def learn(self, build, defs, truth):
+        work = make_work(defs)
+        make_image(work, self.mode)
+        sim = Sim(build, self.sim_args, work)
+        try:
+            ctx = Context(build, work, sim)
+            status, out, err, _ = self.run(ctx, 0)
+            if status != 0 or not out.endswith("Done\n"):
+                raise RuntimeError("clean %s failed: %s %s" % (self.name, out[-200:], err))
+            truth[self.name] = sim.memory()
+        finally:
+            sim.close()
+            shutil.rmtree(work)
+
+    def verify(self, ctx, seed, out):
+        if not out.endswith("Done\n"):
+            return "status 0 without Done: %r" % out[-200:]
+        kept = ctx.sim.memory()
+        if kept != ctx.truth[self.name]:
+            return "the module's flash is not the image's (%d blocks, %d expected)" % (
+                len(kept), len(ctx.truth[self.name]))
+        return None
+
+
+class FlashRead(Operation):
+    name = "flash read"
+    bound = 60.0
+    output = "flash.bin"
+    OLD = b"an older flash image that a failed read must leave as it is\n"
+    sim_args = ["--model", "flash"]
+
+    def prepare(self, work, seed):
+        with open(os.path.join(work, self.output), "wb") as f:
+            f.write(self.OLD)
+
+    def args(self, seed):
+        return ["flash-read", "-o", self.output]
+
+    def learn(self, build, defs, truth):
+        work = make_work(defs)
+        sim = Sim(build, self.sim_args, work)
+        try:
+            status, _, err, _ = cli(build, sim.path, self.args(0), work, 120)
+            if status != 0:
+                raise RuntimeError("clean flash read failed: " + err)
+            with open(os.path.join(work, self.output), "rb") as f:
+                truth[self.name] = f.read()
+        finally:
+            sim.close()
+            shutil.rmtree(work)
+
+    def verify(self, ctx, seed, out):
+        with open(os.path.join(ctx.work, self.output), "rb") as f:
+            got = f.read()
+        if got != ctx.truth[self.name]:
+            return "the file is not the device's flash (%d bytes, first difference at %d)" % (
+                len(got), next((i for i, (a, b) in enumerate(zip(got, ctx.truth[self.name])) if a != b),
+                               min(len(got), len(ctx.truth[self.name]))))
+        return None
+
+    def unchanged_on_failure(self, work):
+        with open(os.path.join(work, self.output), "rb") as f:
+            return f.read() == self.OLD
+
+
+class FlashWrite(Operation):
+    """The boot monitor's flash write: 'D', 'F', 11 s, 'G' and 4096 bytes, none of them answered
+    but the 'D'."""
+    name = "flash write"
+    bound = 30.0
+    acknowledged = False
+    sim_args = ["--model", "flash", "--flash-rate", "57600"]
+
+    def prepare(self, work, seed):
+        with open(os.path.join(work, "boot.bin"), "wb") as f:
+            f.write(self.content(seed))
+
+    @staticmethod
+    def content(seed):
+        return bytes((i * 7 + seed) & 0xFF for i in range(3000))
+
+    def args(self, seed):
+        return ["--baud", "57600", "flash-write", "boot.bin"]
+
+    def verify(self, ctx, seed, out):
+        kept = ctx.sim.memory()
+        want = self.content(seed) + bytes(4096 - 3000)
+        if kept.get(("flash-file", 0)) != want or kept.get(("flash-file-erased", 0)) != b"\x01":
+            got = kept.get(("flash-file", 0), b"")
+            return "the boot monitor holds %d bytes, not the file's 4096%s" % (
+                len(got), "" if kept.get(("flash-file-erased", 0)) == b"\x01" else ", not erased")
+        return None
+
+
+class AddressCheck(Operation):
+    name = "address check"
+    bound = 200.0
+    sim_args = ["--model", "flash"]
+
+    def args(self, seed):
+        return ["address-check"]
+
+    def learn(self, build, defs, truth):
+        truth[self.name] = clean_run(build, defs, self.sim_args, self.args(0), 300)
+
+    def verify(self, ctx, seed, out):
+        return None if out == ctx.truth[self.name] else "printed %r, a clean check prints %r" % (
+            out[-200:], ctx.truth[self.name][-200:])
+
+
+class Download(Operation):
+    name = "download"
+    bound = 40.0
+    sim_args = ["--model", "boot-motor"]
+    FIRMWARE = bytes((i * 13 + 5) & 0xFF for i in range(4096))
+    FPGA = bytes((i * 3 + 1) & 0xFF for i in range(512))
+
+    def prepare(self, work, seed):
+        with open(os.path.join(work, "motor.bin"), "wb") as f:
+            f.write(self.FIRMWARE)
+        with open(os.path.join(work, "fpga.hex"), "w") as f:
+            f.write(intel_hex(self.FPGA))
+
+    def args(self, seed):
+        return ["download", "--firmware", "motor.bin", "--fpga", "fpga.hex", "--timeout", "10"]
+
+    def verify(self, ctx, seed, out):
+        kept = ctx.sim.memory()
+        if kept.get(("firmware", 0)) != self.FIRMWARE or kept.get(("fpga", 0)) != self.FPGA \
+                or kept.get(("download-finished", 0)) != b"\x01":
+            return "the motor holds %d firmware and %d FPGA bytes%s" % (
+                len(kept.get(("firmware", 0), b"")), len(kept.get(("fpga", 0), b"")),
+                "" if kept.get(("download-finished", 0)) == b"\x01" else ", its download unfinished")
+        return None
+
+
+def intel_hex(data):
+    lines = []
+    for offset in range(0, len(data), 16):
+        chunk = data[offset:offset + 16]
+        record = bytes([len(chunk), offset >> 8 & 0xFF, offset & 0xFF, 0]) + chunk
+        lines.append(":%s%02X" % (record.hex().upper(), -sum(record) & 0xFF))
+    lines.append(":00000001FF")
+    return "\n".join(lines) + "\n"
+
+
+def make_image(work, mode):
+    """A small image for the mode: an erase and 2 KiB of flash in 256-byte records."""
+    with open(os.path.join(work, "part.bin"), "wb") as f:
+        f.write(bytes((i * 11 + mode) & 0xFF for i in range(2048)))
+    check = [] if mode == 2 else ["--block-check"]
+    subprocess.run([os.path.join(BUILD[0], "src", "cli", "vindelor-cli"), "image", "make", "--mode",
+                    str(mode), "--erase", "0", "--flash", "0=part.bin", "--block-size", "256"] + check +
+                   ["image%d.vxf" % mode], cwd=work, check=True, stdout=subprocess.DEVNULL)
+    os.remove(os.path.join(work, "part.bin"))
+
+
+def clean_run(build, defs, sim_args, args, bound=60):
+    work = make_work(defs)
+    sim = Sim(build, sim_args, work)
+    try:
+        status, out, err, _ = cli(build, sim.path, args, work, bound)
+        if status != 0:
+            raise RuntimeError("clean %s failed: %s" % (" ".join(args), err))
+        return out
+    finally:
+        sim.close()
+        shutil.rmtree(work)
+
+
+BUILD = [None]  # the build folder, for the helpers above
+
+
+OPERATIONS = [Read(), Write(), Sample(), Save(), Restore(), Scan(), Scope(), Monitor(), GroupWrite(),
+              ModuleStatus(), ModuleRegisters(), Poll()] + [Firmware(m) for m in range(4)] + [
+              FlashRead(), FlashWrite(), AddressCheck(), Download()]
 
 
 class Context:
@@ -256,7 +635,7 @@ def make_work(defs):
     return work
 
 
-def learn_truth(build, defs):
+def learn_truth(build, defs, ops):
     """What a clean line gives, and the file a restore writes back."""
     work = make_work(defs)
     truth = {}
@@ -289,6 +668,8 @@ def learn_truth(build, defs):
     finally:
         sim.close()
     shutil.rmtree(work)
+    for op in ops:
+        op.learn(build, defs, truth)
     return truth
 
 
@@ -296,8 +677,8 @@ def run_one(build, defs, truth, op, fault, seed, verbose):
     work = make_work(defs)
     with open(os.path.join(work, "restore.params"), "w") as f:
         f.write(truth["restore.params"])
-    before = set(os.listdir(work))
     op.prepare(work, seed)
+    before = set(os.listdir(work))
     sim_args = op.sim_args or ["--address", ADDRESS]
     faults = FAULTS[fault]
     unplug = 0
@@ -310,7 +691,7 @@ def run_one(build, defs, truth, op, fault, seed, verbose):
     ctx = Context(build, work, sim)
     ctx.truth = truth
     try:
-        status, out, err, seconds = cli(build, sim.path, op.args(seed), work, op.bound)
+        status, out, err, seconds = op.run(ctx, seed)
         crashed = any(mark in err for mark in SANITIZER_MARKS)
         if status is None:
             verdict, why = "hang", "killed after %.1f s" % op.bound
@@ -320,18 +701,19 @@ def run_one(build, defs, truth, op, fault, seed, verbose):
             sim.faults_off(unplug)
             if status == 0:
                 wrong = op.verify(ctx, seed, out)
-                verdict, why = ("false", wrong) if wrong else ("success", "")
+                verdict, why = ("success", "") if not wrong else (
+                    ("false" if op.acknowledged else "unconfirmed"), wrong)
             elif err.strip():
                 verdict, why = "truthful", err.strip().splitlines()[-1]
             else:
                 verdict, why = "silent", "status %d and nothing on stderr" % status
-        left = set(os.listdir(work)) - before - {op.output}
+        left = set(os.listdir(work)) - before - {op.output, ".sim-memory"}
         if left:
             verdict, why = "leftover", "left behind: %s" % sorted(left)
         elif verdict == "truthful" and op.output and hasattr(op, "unchanged_on_failure") \
                 and not op.unchanged_on_failure(work):
             verdict, why = "leftover", "a failed save changed the older file"
-        if verbose or verdict not in ("success", "truthful"):
+        if verbose or verdict not in ("success", "truthful", "unconfirmed"):
             print("%-15s %-7s seed %-5d %-9s %5.2f s  %s" % (op.name, fault, seed, verdict,
                                                           seconds, why), file=sys.stderr)
         return op.name, fault, verdict, why
@@ -359,14 +741,15 @@ def main():
     if unknown or not ops:
         parser.error("unknown faults %s or no operation" % unknown)
 
-    truth = learn_truth(build, defs)
+    BUILD[0] = build
+    truth = learn_truth(build, defs, ops)
     jobs = [(op, fault, seed) for op in ops for fault in faults
             for seed in range(a.first_seed, a.first_seed + a.seeds)]
     started = time.monotonic()
     with ThreadPoolExecutor(max_workers=a.jobs) as pool:
         results = list(pool.map(lambda j: run_one(build, defs, truth, j[0], j[1], j[2], a.verbose), jobs))
 
-    kinds = ["success", "truthful", "false", "silent", "hang", "crash", "leftover"]
+    kinds = ["success", "truthful", "unconfirmed", "false", "silent", "hang", "crash", "leftover"]
     print("| operation | fault | runs | " + " | ".join(kinds) + " |")
     print("|---|---|---:|" + "---:|" * len(kinds))
     bad = 0
@@ -374,7 +757,7 @@ def main():
         for fault in faults:
             cell = [r for r in results if r[0] == op.name and r[1] == fault]
             counts = [sum(1 for r in cell if r[2] == k) for k in kinds]
-            bad += sum(counts[2:])
+            bad += sum(counts[3:])
             print("| %s | %s | %d | %s |" % (op.name, fault, len(cell), " | ".join(map(str, counts))))
     print("\n%d runs in %.0f s; %d false successes, silent failures, hangs, crashes or leftovers"
           % (len(results), time.monotonic() - started, bad))

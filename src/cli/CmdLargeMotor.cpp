@@ -282,7 +282,10 @@ void DownloadCommand(CommandContext& ctx, const DownloadArgs& a) {
         std::cout << "fpga: " << result.fpgaBytes << " bytes: " << (result.fpgaOk ? "loaded" : "FAILED") << "\n";
     else
         std::cout << "fpga: none" << (result.fpgaOk ? "" : ", no final answer") << "\n";
-    ctx.status = result.success() ? kExitOk : kExitDevice;
+    std::cout << std::flush;
+    if (!result.success())
+        throw CommandError {kExitDevice, "the download failed: " + result.failedStep};
+    ctx.status = kExitOk;
 }
 
 }  // namespace

@@ -112,10 +112,12 @@ void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file, double 
                                              " (" + e.Text + ")"};
     }
     int failed = 0;
+    std::string lastFailure;  // what the last failed attempt said, for the closing error
     loader->SetAttemptFailedHook([&](const std::string& text) {
         std::lock_guard lock(printMutex);
         bar.clear();
         std::cout << "Attempt " << ++failed << " failed: " << Utf8(text) << std::endl;
+        lastFailure = "attempt " + std::to_string(failed) + ": " + Utf8(text);
     });
 
     InterruptGuard interrupt;
@@ -123,6 +125,7 @@ void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file, double 
     loader->Start();
 
     std::string last;
+    std::string step;  // the last status before the end, the step a failure stopped in
     int end = -1;
     bool terminating = false;
     const auto started = std::chrono::steady_clock::now();
@@ -157,6 +160,7 @@ void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file, double 
             std::cout << text << std::endl;
             last = text;
         }
+        if (code != kStatusDone && code != kStatusFailed && code != kStatusAborted) step = text;
         if (LoaderStatusHasPercent(code)) bar.show(static_cast<int>(m->lParam));
         if (code == kStatusDone || code == kStatusFailed || code == kStatusAborted) end = code;
     }
@@ -168,6 +172,9 @@ void FirmwareUpdateCommand(CommandContext& ctx, const std::string& file, double 
         std::snprintf(seconds, sizeof seconds, "%g", timeoutSeconds);
         throw CommandError {kExitDevice, std::string("No end of the update within ") + seconds + " s (--timeout)"};
     }
+    // A failed update says on stderr where it stopped, as every other failing command does.
+    if (end == kStatusFailed)
+        throw CommandError {kExitDevice, "The update failed (" + (lastFailure.empty() ? step : lastFailure) + ")"};
     ctx.status = end == kStatusDone ? kExitOk : kExitDevice;
 }
 

@@ -110,6 +110,15 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
     result.fpgaBytes = g;
     const std::uint64_t total = std::uint64_t {f} + g;
 
+    // The step running, named when it fails (the boxes keep the device's old texts, which
+    // call any failure of the FPGA phase a file error).
+    const char* step = "sending the firmware";
+    const auto noteFailure = [&](const std::exception* e) {
+        if (!result.failedStep.empty()) return;
+        result.failedStep = step;
+        if (e) result.failedStep += std::string(": ") + e->what();
+    };
+
     // Firmware phase.
     try {
         port.SetBaudRate(kBootBaud);
@@ -125,23 +134,30 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
         // when our bytes have left.
         port.EnsureSent(kSettleMs);
         sleep(kSettleMs);
+        step = "waiting for the device's firmware sum";
         std::uint32_t s = 0;
         for (int i = 0; i < 4; ++i) s |= static_cast<std::uint32_t>(port.ReadByteNow()) << (8 * i);
         result.sumReceived = true;
         result.deviceSum = s;
         result.ourSum = ByteSum(firmwareBytes.data(), firmwareBytes.size());
         std::vector<std::uint8_t>().swap(firmwareBytes);
+        step = "sending the verdict on the sum";
         if (s == result.ourSum) {
             result.sumOk = true;
             port.SendChar(kSumGood);
         } else {
             box("Checksum error loading file");
             port.SendChar(kSumBad);
+            result.failedStep = "the device's firmware sum differs from the file's";
         }
         result.firmwareSent = true;
     } catch (const CancelSeen&) {
         result.outcome = DownloadResult::Cancelled;
+    } catch (const std::exception& e) {
+        noteFailure(&e);
+        box("Error sending firmware file");
     } catch (...) {
+        noteFailure(nullptr);
         box("Error sending firmware file");
     }
 
@@ -149,14 +165,18 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
     try {
         checkCancel();
         sleep(kSettleMs);
+        step = "announcing the FPGA configuration";
         port.SendChar(kFpgaAnnounce);
         SendWord(port, g);
         port.EnsureSent(kSettleMs);
         if (g > 0) {
+            step = "waiting for the FPGA's start answer";
             if (port.WaitByte(kDownloadAnswerMs) != 0) {
                 box("Conf_done didn't go low");
+                step = "the FPGA's start answer: Conf_done didn't go low";
                 throw ConfDoneFailed {};
             }
+            step = "sending the FPGA configuration";
             for (std::size_t sent = 0; sent < g;) {
                 const std::size_t n = std::min<std::size_t>(kDownloadPiece, g - sent);
                 checkCancel();
@@ -168,12 +188,20 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
             port.EnsureSent(kSettleMs);
         }
         window.post(protocol::MsgProgress, 100, 0);
+        step = "waiting for the motor's final answer";
         port.WaitByte(kDownloadAnswerMs);
         window.post(protocol::MsgReceivedByte, protocol::kLoadedMarker, 0);
         result.fpgaOk = true;
     } catch (const CancelSeen&) {
         result.outcome = DownloadResult::Cancelled;
+    } catch (const ConfDoneFailed&) {
+        noteFailure(nullptr);
+        box("Error loading altera file");
+    } catch (const std::exception& e) {
+        noteFailure(&e);
+        box("Error loading altera file");
     } catch (...) {
+        noteFailure(nullptr);
         box("Error loading altera file");
     }
 

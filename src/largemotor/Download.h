@@ -35,6 +35,7 @@ struct DownloadResult {
         Cancelled,           // stopped between pieces; the port is back at 19200
     } outcome = Done;
     std::string firmwareProblem;  // why the firmware was refused
+    std::string failedStep;       // the first step that failed once sending began, and why
     bool firmwareSent = false;  // the firmware phase ran without a port failure
     bool sumReceived = false;   // all 4 bytes of the device's sum came in
     bool sumOk = false;         // the device's sum matched ours

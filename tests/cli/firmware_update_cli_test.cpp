@@ -67,6 +67,8 @@ TEST_F(FirmwareUpdateCli, PrintsEachFailedAttemptAndEndsWithFailed) {
     const auto r = RunCli(PortArg() + " firmware " + WriteImage(image));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("Attempt 1 failed: Incompatible hardware!\nFailed!\n"), std::string::npos) << r.out;
+    // stderr says where it stopped, as for every command that fails.
+    EXPECT_NE(r.err.find("The update failed (attempt 1: Incompatible hardware!)"), std::string::npos) << r.err;
     EXPECT_TRUE(device->blocks().empty());
 }
 

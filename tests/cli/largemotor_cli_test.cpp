@@ -208,6 +208,8 @@ TEST_F(DownloadCli, ASumMismatchIsStatusOne) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.out.find("MISMATCH"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("Checksum error loading file"), std::string::npos) << r.err;
+    // The last line names the step, whatever the device's box texts call it.
+    EXPECT_TRUE(r.err.ends_with("the download failed: the device's firmware sum differs from the file's\n")) << r.err;
 }
 
 TEST_F(DownloadCli, AFailedFpgaStartIsStatusOne) {
@@ -217,6 +219,7 @@ TEST_F(DownloadCli, AFailedFpgaStartIsStatusOne) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("Conf_done didn't go low"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("fpga: 10 bytes: FAILED"), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.ends_with("the download failed: the FPGA's start answer: Conf_done didn't go low\n")) << r.err;
 }
 
 // Nothing was measured: no sum is printed as if it had been.
@@ -236,6 +239,7 @@ TEST_F(DownloadCliLostSum, IsSaidSo) {
         << r.out;
     EXPECT_EQ(r.out.find("device 0x"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("Error sending firmware file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the download failed: waiting for the device's firmware sum: "), std::string::npos) << r.err;
 }
 
 TEST_F(DownloadCli, AnUnreadableFileOrNoRequestIsStatusOneAndUsageIsTwo) {
