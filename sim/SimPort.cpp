@@ -1,5 +1,7 @@
 #include "sim/SimPort.h"
 
+#include "serial/LineTime.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -13,14 +15,13 @@
 namespace vindelor::sim {
 
 namespace {
-constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr std::size_t kReadChunk = 256;
 // Bytes of paced input that may be on their way to the device at once: a driver's and an
 // adapter's buffers.
 constexpr std::size_t kInFlightLimit = 4096;
 
 std::chrono::nanoseconds ByteTime(int rate) {
-    return std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / rate);
+    return serial::LineTime(1, static_cast<std::uint32_t>(rate));
 }
 
 int SpeedToBaud(speed_t speed) {

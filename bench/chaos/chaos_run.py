@@ -429,16 +429,27 @@ class Firmware(Operation):
         return ["firmware", "--timeout", str(self.timeout), "image%d.vxf" % self.mode]
 
     def run(self, ctx, seed):
-        asked = [0]
+        # The engineer turns the module off and on when asked, and again when it still asks a
+        # while later (the prompt is printed once however often the loader asks again).
+        shown = [""]
+        done = threading.Event()
 
-        def watch(text):
-            # Each request to turn the module off and on, answered once.
-            times = text.count("Please turn off/on")
-            while asked[0] < times:
-                asked[0] += 1
-                ctx.sim.power_cycle()
+        def engineer():
+            last = -1.0
+            while not done.wait(0.25):
+                lines = shown[0].splitlines()
+                if lines and "Please turn off/on" in lines[-1] and time.monotonic() - last >= 3.0:
+                    last = time.monotonic()
+                    ctx.sim.power_cycle()
 
-        return cli(ctx.build, ctx.sim.path, self.args(seed), ctx.work, self.bound, on_output=watch)
+        hands = threading.Thread(target=engineer, daemon=True)
+        hands.start()
+        try:
+            return cli(ctx.build, ctx.sim.path, self.args(seed), ctx.work, self.bound,
+                       on_output=lambda text: shown.__setitem__(0, text))
+        finally:
+            done.set()
+            hands.join()
 
     def learn(self, build, defs, truth):
         work = make_work(defs)

@@ -340,6 +340,9 @@ void TVxLoad::WakeUp() {
                 }
                 ResetWanted = false;
             }
+            // A connect try that failed after its switch to 57600 leaves the port there; a
+            // module turned off and on listens at the mode's rate.
+            if (port_->GetBaudRate() != BaudRate) port_->SetBaudRate(static_cast<int>(BaudRate));
             SendWakePattern(1);
             ready = AwaitReadyByte(patterns);
             if (Terminated()) return;

@@ -38,11 +38,18 @@ std::size_t RegisterLink::discardInput() {
     return n;
 }
 
+namespace {
+// A wait on the port of at least t, in the whole milliseconds the port counts in.
+std::uint32_t WholeMsAtLeast(std::chrono::microseconds t) {
+    return static_cast<std::uint32_t>(
+        std::max<std::int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(t).count()));
+}
+}  // namespace
+
 std::size_t RegisterLink::settle(std::chrono::microseconds quiet) {
     std::size_t n = discardInput();
     if (!unanswered_) return n;
-    const auto ms = static_cast<std::uint32_t>(
-        std::max<std::int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(quiet).count()));
+    const auto ms = WholeMsAtLeast(quiet);
     const auto end = Clock::now() + kSettleRounds * quiet;
     for (int b; Clock::now() < end && (b = port_.ReadByteWithin(ms)) >= 0; ++n) echo(b);
     unanswered_ = false;
@@ -50,9 +57,7 @@ std::size_t RegisterLink::settle(std::chrono::microseconds quiet) {
 }
 
 bool RegisterLink::quietFor(std::chrono::microseconds t) {
-    const auto ms = static_cast<std::uint32_t>(
-        std::max<std::int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(t).count()));
-    const int b = port_.ReadByteWithin(ms);
+    const int b = port_.ReadByteWithin(WholeMsAtLeast(t));
     if (b < 0) return true;
     echo(b);
     discardInput();

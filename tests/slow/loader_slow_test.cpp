@@ -220,5 +220,34 @@ TEST_F(LoaderFromFirmware, ARunThatFailedCanBeStartedAgainWithTheRecordsLeft) {
     EXPECT_EQ(device->flash().size(), 2u);
 }
 
+// A connect try that switched the port to 57600 and then lost its ping leaves the port at the
+// fast rate. The engineer turns the module off and on when asked; it wakes at its mode's rate,
+// so the wake patterns must go out at that rate again, or it never hears them and the loader
+// asks for ever.
+TEST_F(LoaderFromFirmware, AfterAFailedFastConnectTheWakePatternsGoOutAtTheModesRate) {
+    resetWanted = false;
+    engineerAtHand = true;
+    lineRate = 19200;
+    for (int mode : {2, 3}) {
+        SCOPED_TRACE(::testing::Message() << "mode " << mode);
+        auto image = ImageFor(mode);
+        const Bytes data = mode == 2 ? Counting(16) : Checked(Counting(16));
+        image.AddFlash(0x100, data);
+        Start(image.Bytes(), Waiting(mode));
+        device->loseReply(0, 1);  // the quick try's ping at 57600
+        device->loseReply(0, 2);  // the second try's
+        const auto statuses = RunToEnd(15s);
+        ASSERT_FALSE(statuses.empty());
+        EXPECT_EQ(statuses.back(), (Status {8, 0}));
+        EXPECT_EQ(device->powerCycles(), 1);
+        const auto flash = device->flash();
+        ASSERT_EQ(flash.count(0x100), 1u);
+        EXPECT_EQ(flash.at(0x100), data);
+        TearDown();
+        sink.clear();
+        failures.clear();
+    }
+}
+
 }  // namespace
 }  // namespace vindelor::firmware
