@@ -414,7 +414,7 @@ class Firmware(Operation):
     """A module update through its bootloader in one loader mode. Modes 1 and 3 have no reset
     command here: the engineer turns the module off and on when asked (SIGUSR1)."""
     output = None
-    timeout = 40
+    timeout = 25
 
     def __init__(self, mode):
         self.mode = mode
@@ -598,9 +598,9 @@ def intel_hex(data):
 
 
 def make_image(work, mode):
-    """A small image for the mode: an erase and 2 KiB of flash in 256-byte records."""
+    """A small image for the mode: an erase and 1 KiB of flash in 256-byte records."""
     with open(os.path.join(work, "part.bin"), "wb") as f:
-        f.write(bytes((i * 11 + mode) & 0xFF for i in range(2048)))
+        f.write(bytes((i * 11 + mode) & 0xFF for i in range(1024)))
     check = [] if mode == 2 else ["--block-check"]
     subprocess.run([os.path.join(BUILD[0], "src", "cli", "vindelor-cli"), "image", "make", "--mode",
                     str(mode), "--erase", "0", "--flash", "0=part.bin", "--block-size", "256"] + check +

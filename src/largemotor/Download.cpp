@@ -113,10 +113,16 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
     // The step running, named when it fails (the boxes keep the device's old texts, which
     // call any failure of the FPGA phase a file error).
     const char* step = "sending the firmware";
-    const auto noteFailure = [&](const std::exception* e) {
+    // Called in a handler: the step and what the exception being handled says.
+    const auto noteFailure = [&] {
         if (!result.failedStep.empty()) return;
         result.failedStep = step;
-        if (e) result.failedStep += std::string(": ") + e->what();
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            result.failedStep += std::string(": ") + e.what();
+        } catch (...) {
+        }
     };
 
     // Firmware phase.
@@ -153,11 +159,8 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
         result.firmwareSent = true;
     } catch (const CancelSeen&) {
         result.outcome = DownloadResult::Cancelled;
-    } catch (const std::exception& e) {
-        noteFailure(&e);
-        box("Error sending firmware file");
     } catch (...) {
-        noteFailure(nullptr);
+        noteFailure();
         box("Error sending firmware file");
     }
 
@@ -194,14 +197,8 @@ DownloadResult DownloadFirmware(serial::TSerCom& port, protocol::MessageSink& wi
         result.fpgaOk = true;
     } catch (const CancelSeen&) {
         result.outcome = DownloadResult::Cancelled;
-    } catch (const ConfDoneFailed&) {
-        noteFailure(nullptr);
-        box("Error loading altera file");
-    } catch (const std::exception& e) {
-        noteFailure(&e);
-        box("Error loading altera file");
     } catch (...) {
-        noteFailure(nullptr);
+        noteFailure();
         box("Error loading altera file");
     }
 
