@@ -162,6 +162,7 @@ class Operation:
     # The protocol gives the command no answer to what it sent: a claim that did not come
     # true is "unconfirmed", not false, as long as the command claimed no more than sending.
     acknowledged = True
+    slow = False  # takes seconds even on a clean line (--slow-seeds)
 
     def prepare(self, work, seed):
         pass
@@ -413,6 +414,7 @@ class Poll(Operation):
 class Firmware(Operation):
     """A module update through its bootloader in one loader mode. Modes 1 and 3 have no reset
     command here: the engineer turns the module off and on when asked (SIGUSR1)."""
+    slow = True
     output = None
     timeout = 25
 
@@ -519,6 +521,7 @@ class FlashRead(Operation):
 class FlashWrite(Operation):
     """The boot monitor's flash write: 'D', 'F', 11 s, 'G' and 4096 bytes, none of them answered
     but the 'D'."""
+    slow = True
     name = "flash write"
     bound = 30.0
     acknowledged = False
@@ -546,6 +549,7 @@ class FlashWrite(Operation):
 
 
 class AddressCheck(Operation):
+    slow = True
     name = "address check"
     bound = 200.0
     sim_args = ["--model", "flash"]
@@ -562,6 +566,7 @@ class AddressCheck(Operation):
 
 
 class Download(Operation):
+    slow = True
     name = "download"
     bound = 40.0
     sim_args = ["--model", "boot-motor"]
@@ -738,6 +743,9 @@ def main():
     parser.add_argument("--build", default="build/default", help="the build folder")
     parser.add_argument("--defs", default=os.path.join(os.path.dirname(__file__), "..", "..", "defs"))
     parser.add_argument("--seeds", type=int, default=100, help="runs per operation and fault")
+    parser.add_argument("--slow-seeds", type=int, help="runs per cell of the operations that take "
+                        "seconds on a clean line (update, flash write, address check, download); "
+                        "default: --seeds")
     parser.add_argument("--first-seed", type=int, default=1)
     parser.add_argument("--ops", default=",".join(o.name for o in OPERATIONS))
     parser.add_argument("--faults", default=",".join(FAULTS))
@@ -754,8 +762,9 @@ def main():
 
     BUILD[0] = build
     truth = learn_truth(build, defs, ops)
+    slow_seeds = a.seeds if a.slow_seeds is None else a.slow_seeds
     jobs = [(op, fault, seed) for op in ops for fault in faults
-            for seed in range(a.first_seed, a.first_seed + a.seeds)]
+            for seed in range(a.first_seed, a.first_seed + (slow_seeds if op.slow else a.seeds))]
     started = time.monotonic()
     with ThreadPoolExecutor(max_workers=a.jobs) as pool:
         results = list(pool.map(lambda j: run_one(build, defs, truth, j[0], j[1], j[2], a.verbose), jobs))
