@@ -300,7 +300,9 @@ class Scope(Operation):
         return ["scope", "--seconds", str(self.seconds), "--csv", self.output]
 
     def verify(self, ctx, seed, out):
-        # A header, then rows of time and the four registers, the times rising.
+        # A header, then rows of time and the four registers, the times never falling. A row's
+        # time is when its reply came in, to the microsecond; replies that came in one read (a
+        # USB adapter's packet, a stalled device's backlog) share it.
         with open(os.path.join(ctx.work, self.output), encoding="cp1252") as f:
             lines = f.read().splitlines()
         if len(lines) < 2:
@@ -313,7 +315,7 @@ class Scope(Operation):
                 values = [float(c) for c in cells]
             except ValueError:
                 return "a row that is not numbers: %r" % row
-            if len(cells) != width or values[0] <= last:
+            if len(cells) != width or values[0] < last:
                 return "a row out of shape or order: %r after %r" % (row, last)
             last = values[0]
         return None
