@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -69,6 +70,9 @@ constexpr int kBackMs = 10000;   // a pulled port is back (it returns after a se
 constexpr int kAnswerMs = 1000;  // a clean read, a posted call
 constexpr int kCleanScopeMs = 3000;
 constexpr double kStallSeconds = 2.0;  // a longer gap between two looks at the loop is a stall
+// A box on the faulty line must come from a pull: a send in the moment between the hang-up and
+// the status line's "Port lost" (which comes within PortWatch::kCheckMs).
+constexpr double kBoxNearPullSeconds = 1.0;
 constexpr double kKiB = 1024.0;
 
 // The round of registers the hand reads: the constant ones must always show the device's value,
@@ -181,6 +185,8 @@ class Soak : public QObject {
     QString portName_;
     QString status_;
     QStringList lostTexts_;
+    std::vector<double> lostAt_;
+    std::vector<double> boxAt_;  // when each box came
     int backs_ = 0;
     int restored_ = 0;  // the window's own signal that the lost port runs again
 
@@ -289,9 +295,17 @@ void Soak::watch() {
         ++stalls_;
         std::fprintf(stderr, "%6.0f s  the event loop stalled for %.1f s\n", elapsed(), gap);
     }
+    while (boxAt_.size() < boxes_.boxes.size()) {
+        boxAt_.push_back(elapsed());
+        std::fprintf(stderr, "%6.0f s  box: %s\n", elapsed(),
+                     boxes_.boxes[boxAt_.size() - 1].c_str());
+    }
     const QString text = window_->portWatch->lblPortStatus->text();
     if (text != status_) {
-        if (text.startsWith(QStringLiteral("Port lost: "))) lostTexts_ << text;
+        if (text.startsWith(QStringLiteral("Port lost: "))) {
+            lostTexts_ << text;
+            lostAt_.push_back(elapsed());
+        }
         if (text == QStringLiteral("Port back")) ++backs_;
         if (!text.isEmpty())
             std::fprintf(stderr, "%6.0f s  status: %s\n", elapsed(), qPrintable(text));
@@ -327,8 +341,10 @@ void Soak::handScope() {
         phaseStart_ = elapsed();
         return;
     }
-    // After a lost port the scope has stopped; Run again as soon as the port is back.
-    if (!scope.running() && portUsable() && scope.btnScopeRun->isEnabled()) {
+    // After a lost port the scope has stopped; Run again as soon as the button can be pressed.
+    // The hand goes by what the window shows, as a user does: an enabled button is pressed,
+    // also in the moment between a hang-up and the status line's "Port lost".
+    if (!scope.running() && scope.btnScopeRun->isEnabled()) {
         scopeStopPressed_ = false;
         QTest::mouseClick(scope.btnScopeRun, Qt::LeftButton);
         if (scope.running()) {
@@ -347,7 +363,7 @@ void Soak::handReads() {
         phaseStart_ = elapsed();
         return;
     }
-    if (!portUsable() || !tab.lbParams->isEnabled()) return;
+    if (!tab.lbParams->isEnabled()) return;
     pressRead(round_[next_]);
     next_ = (next_ + 1) % round_.size();
 }
@@ -535,8 +551,11 @@ int Soak::report() {
         if (base >= 0) peak = std::max(peak, s.kib);
     }
     const long end = memorySamples_.empty() ? -1 : memorySamples_.back().kib;
-    std::printf("\nwindow soak: %d s on a faulty line (%s), a pull every %d s, %d baud\n",
-                o_.seconds, qPrintable(o_.faults), o_.pullEverySeconds, o_.baud);
+    std::printf(
+        "\nwindow soak: %d s on a faulty line (%s, seed %s), a pull every %d s, %d baud, "
+        "the %s platform\n",
+        o_.seconds, qPrintable(o_.faults), qPrintable(o_.seed), o_.pullEverySeconds, o_.baud,
+        qPrintable(QGuiApplication::platformName()));
     std::printf("memory (VmRSS):");
     // About ten points over the run, and the last.
     const double step =
@@ -579,7 +598,9 @@ int Soak::report() {
         "port: %d pulls; the status line said \"Port lost\" %d times and \"Port back\" %d times; "
         "the port ran again %d times\n",
         pullsAtEnd_, static_cast<int>(lostTexts_.size()), backs_, restored_);
-    for (const QString& t : lostTexts_) std::printf("  %s\n", qPrintable(t));
+    std::map<QString, int> lostKinds;
+    for (const QString& t : lostTexts_) ++lostKinds[t];
+    for (const auto& [text, count] : lostKinds) std::printf("  %dx %s\n", count, qPrintable(text));
     if (lostTexts_.size() != pullsAtEnd_ || backs_ != pullsAtEnd_ || restored_ != pullsAtEnd_)
         failures << QStringLiteral("%1 pulls, but %2 lost, %3 back, %4 restarts")
                         .arg(pullsAtEnd_)
@@ -600,6 +621,15 @@ int Soak::report() {
         if (b.substr(b.rfind('|') + 1).empty())
             failures << QStringLiteral("a box that does not say what failed: ") +
                             QString::fromStdString(b);
+    for (std::size_t i = 0; i < boxesDuringFaults_ && i < boxAt_.size(); ++i) {
+        const bool nearPull = std::any_of(lostAt_.begin(), lostAt_.end(), [&](double lost) {
+            return std::abs(lost - boxAt_[i]) <= kBoxNearPullSeconds;
+        });
+        if (!nearPull)
+            failures << QStringLiteral("a box at %1 s with no pull of the port near it: %2")
+                            .arg(boxAt_[i], 0, 'f', 1)
+                            .arg(QString::fromStdString(boxes_.boxes[i]));
+    }
     if (boxesWhenClean_ > 0)
         failures << QStringLiteral("%1 boxes on the clean line").arg(boxesWhenClean_);
     if (!portBackAtEnd_)
