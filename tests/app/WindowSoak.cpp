@@ -1,70 +1,43 @@
-// The window's soak: the real window, made as the program makes it, on a simulated motor behind
-// a misbehaving line for a long while (ten minutes by default). A user's hand alternates between
-// the scope (Run for a while, then Stop) and the register list (R on a round of registers, the
-// live values and the constant ones), as the scope holds the port while it runs. The simulator
-// runs as its own process with line faults and pulls its adapter out every so often; the window
-// must notice ("Port lost: ...") and take the port back ("Port back"), and the hand presses
-// Run again once it can. Message boxes are recorded instead of shown, so none blocks the run.
-//
-// At the end the faults go off and the window must still answer: the event loop takes a posted
-// call at once, a clean read of every register of the round answers, the scope takes rows, and
-// no message box comes while the line behaves. Every value a constant register showed during
-// the faults must be the one it shows on the clean line.
-//
-// The resident memory of the process (the window and its threads; the simulator is another
-// process) is taken from /proc every few seconds; it may grow by at most --max-growth-mb between
-// the end of the warm-up and the end of the run.
-//
-// Runs by hand through scripts/window-soak (under xvfb-run on the xcb platform); the exit
-// status is 1 when a check fails, 2 when the run could not start.
+// The window's soak: see WindowSoak.h.
+#include "WindowSoak.h"
+
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
-#include <QTimer>
 
 #include <signal.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <map>
-#include <memory>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "app/BasicTab.h"
 #include "app/PortWatch.h"
 #include "app/ScopeTab.h"
 #include "app/TdlgEnterValue.h"
 #include "app/Winbinform.h"
-#include "support/RecordingNotifier.h"
+
+namespace window_soak {
+
+using namespace vindelor;
 
 namespace {
 
-using namespace vindelor;
-using Clock = std::chrono::steady_clock;
-
-// The chaos run's mix of line faults: lost, flipped, cut, late and noisy replies.
-constexpr const char* kDefaultFaults = "drop=0.005,flip=0.005,cut=0.03,delay=300@0.03,noise=0.03";
 constexpr int kWatchMs = 50;  // how often the status line, the boxes and the loop are looked at
 constexpr int kHandMs = 250;  // the pace of the user's hand: a key or a click at most this often
 constexpr int kMemoryEveryMs = 5000;  // resident memory samples
 constexpr int kProgressEverySeconds = 60;
+// A timer's sample may come a little early: one due at a time counts from half its interval before.
+constexpr double kSampleSlackSeconds = kMemoryEveryMs / 2000.0;
 constexpr int kStartMs = 10000;  // the simulator's first port, the window's first exposure
 constexpr int kBackMs = 10000;   // a pulled port is back (it returns after a second)
 constexpr int kAnswerMs = 1000;  // a clean read, a posted call
@@ -80,20 +53,6 @@ constexpr double kKiB = 1024.0;
 const char* const kConstantRegisters[] = {"FIRMWARE", "MODE",   "STATUS",  "KP",
                                           "GEAR",     "SERIAL", "ADDRESS", "GROUP"};
 const char* const kLiveRegisters[] = {"P_IST", "V_IST", "TEMP"};
-
-struct Options {
-    int seconds = 600;
-    int warmupSeconds = 60;
-    int pullEverySeconds = 120;
-    int scopeSeconds = 20;
-    int readSeconds = 6;
-    int baud = 115200;
-    double maxGrowthMb = 5;
-    QString faults = QString::fromLatin1(kDefaultFaults);
-    QString seed = QStringLiteral("1");
-    QString sim;
-    QString defs;
-};
 
 long ResidentKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -126,98 +85,13 @@ void RunFor(int ms) {
     loop.exec();
 }
 
-class Soak : public QObject {
-  public:
-    explicit Soak(const Options& options) : o_(options) {}
-    ~Soak() override { stopSimulator(); }
+}  // namespace
 
-    int run();
+Soak::Soak(const Options& options) : o_(options) {}
 
-  private:
-    struct MemorySample {
-        double seconds;
-        long kib;
-    };
-
-    bool startSimulator();
-    void stopSimulator();
-    void readSimulator();
-    bool openWindow();
-    double elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
-    bool portUsable() const { return window_->receiving() && !window_->portWatch->portLost(); }
-    int lineOf(const char* name) const;
-    QListWidgetItem* item(int line) const { return window_->tsBasic->lbParams->item(line); }
-
-    void watch();
-    void hand();
-    void handScope();
-    void handReads();
-    void takeAnswers();
-    void pressRead(int line);
-    void sampleMemory();
-    void progress();
-
-    void finish();
-    bool cleanReads();
-    bool cleanScope();
-    int report();
-
-    Options o_;
-    QTemporaryDir folder_;
-    QProcess sim_;
-    QByteArray simOut_;
-    int plugs_ = 0;  // the ports the simulator made: the first and one after each pull
-    int pullsAtEnd_ = 0;
-
-    testing::RecordingNotifier boxes_;
-    std::unique_ptr<app::TfrmMain> window_;
-    std::unique_ptr<app::TdlgEnterValue> dialog_;
-
-    Clock::time_point start_{};
-    QTimer watch_;
-    QTimer hand_;
-    QTimer memory_;
-    QElapsedTimer sinceWatch_;
-    double longestGap_ = 0;
-    int stalls_ = 0;
-
-    // The status line.
-    QString portName_;
-    QString status_;
-    QStringList lostTexts_;
-    std::vector<double> lostAt_;
-    std::vector<double> boxAt_;  // when each box came
-    int backs_ = 0;
-    int restored_ = 0;  // the window's own signal that the lost port runs again
-
-    // The hand.
-    enum class Phase { Scope, Reads };
-    Phase phase_ = Phase::Scope;
-    double phaseStart_ = 0;
-    bool scopeWasRunning_ = false;
-    bool scopeStopPressed_ = false;
-    int scopeRuns_ = 0;
-    int scopeStoppedByItself_ = 0;
-    long long scopeRows_ = 0;
-    std::vector<int> round_;  // lines of lbParams
-    std::set<int> constantLines_;
-    std::size_t next_ = 0;
-    std::map<int, int> pending_;  // line -> reads out
-    long long readsSent_ = 0;
-    long long readsAnswered_ = 0;
-    std::map<int, std::set<QString>> shown_;  // what each constant line showed
-
-    std::vector<MemorySample> memorySamples_;
-    double nextProgress_ = kProgressEverySeconds;
-    std::size_t boxesDuringFaults_ = 0;
-    std::size_t boxesWhenClean_ = 0;
-    bool cleanReadsOk_ = false;
-    QStringList cleanReadFailures_;
-    QStringList wrongValues_;
-    long long cleanRows_ = 0;
-    double postedMs_ = -1;
-    bool portBackAtEnd_ = false;
-};
+Soak::~Soak() {
+    stopSimulator();
+}
 
 bool Soak::startSimulator() {
     const QString ports = folder_.filePath(QStringLiteral("ports"));
@@ -280,6 +154,14 @@ bool Soak::openWindow() {
     for (const char* name : kLiveRegisters)
         if (const int line = lineOf(name); line >= 0) round_.push_back(line);
     return !round_.empty() && window_->receiving();
+}
+
+bool Soak::portUsable() const {
+    return window_->receiving() && !window_->portWatch->portLost();
+}
+
+QListWidgetItem* Soak::item(int line) const {
+    return window_->tsBasic->lbParams->item(line);
 }
 
 int Soak::lineOf(const char* name) const {
@@ -424,7 +306,8 @@ int Soak::run() {
         std::fprintf(stderr, "window-soak: the window did not come up on the simulated port\n");
         return 2;
     }
-    start_ = Clock::now();
+    start_ = std::chrono::steady_clock::now();
+    nextProgress_ = kProgressEverySeconds;
     sinceWatch_.start();
     watch_.setInterval(kWatchMs);
     connect(&watch_, &QTimer::timeout, this, [this] { watch(); });
@@ -433,7 +316,7 @@ int Soak::run() {
     memory_.setInterval(kMemoryEveryMs);
     connect(&memory_, &QTimer::timeout, this, [this] {
         sampleMemory();
-        if (elapsed() >= nextProgress_) {
+        if (elapsed() >= nextProgress_ - kSampleSlackSeconds) {
             progress();
             nextProgress_ += kProgressEverySeconds;
         }
@@ -544,7 +427,7 @@ int Soak::report() {
     double baseAt = 0;
     long peak = 0;
     for (const auto& s : memorySamples_) {
-        if (base < 0 && s.seconds >= o_.warmupSeconds) {
+        if (base < 0 && s.seconds >= o_.warmupSeconds - kSampleSlackSeconds) {
             base = s.kib;
             baseAt = s.seconds;
         }
@@ -558,14 +441,16 @@ int Soak::report() {
         qPrintable(QGuiApplication::platformName()));
     std::printf("memory (VmRSS):");
     // About ten points over the run, and the last.
-    const double step =
-        std::max(kMemoryEveryMs / 1000.0, o_.seconds / 10.0) - kMemoryEveryMs / 2000.0;
+    const double step = std::max(kMemoryEveryMs / 1000.0, o_.seconds / 10.0) - kSampleSlackSeconds;
     double nextAt = 0;
+    double printedAt = -1;
     for (std::size_t i = 0; i < memorySamples_.size(); ++i) {
         const auto& s = memorySamples_[i];
-        if (s.seconds < nextAt && i + 1 < memorySamples_.size()) continue;
+        const bool last = i + 1 == memorySamples_.size();
+        if (s.seconds < nextAt && !(last && s.seconds - printedAt > kSampleSlackSeconds)) continue;
         std::printf(" %.0f s %.1f MB;", s.seconds, Mb(s.kib));
         nextAt = s.seconds + step;
+        printedAt = s.seconds;
     }
     std::printf("\n");
     if (base < 0 || end < 0) {
@@ -654,72 +539,4 @@ int Soak::report() {
     return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("The window on a faulty simulated motor for a long while."));
-    parser.addHelpOption();
-    Options o;
-    o.defs = QStringLiteral(VINDELOR_SOURCE_DIR "/defs");
-    o.sim = QStringLiteral(VINDELOR_SIM);
-    const QCommandLineOption sim(QStringLiteral("sim"),
-                                 QStringLiteral("The simulator program (the one built with this)."),
-                                 QStringLiteral("path"));
-    const QCommandLineOption seconds(
-        QStringLiteral("seconds"), QStringLiteral("Length of the run (600)."), QStringLiteral("s"));
-    const QCommandLineOption warmup(
-        QStringLiteral("warmup"),
-        QStringLiteral("Seconds before the memory it holds is taken as the base (60)."),
-        QStringLiteral("s"));
-    const QCommandLineOption pull(
-        QStringLiteral("pull-every"),
-        QStringLiteral("Seconds between pulls of the port, 0 for none (120)."),
-        QStringLiteral("s"));
-    const QCommandLineOption scope(
-        QStringLiteral("scope-seconds"),
-        QStringLiteral("Seconds the scope runs before the hand reads registers (20)."),
-        QStringLiteral("s"));
-    const QCommandLineOption reads(
-        QStringLiteral("read-seconds"),
-        QStringLiteral("Seconds of register reads between scope runs (6)."), QStringLiteral("s"));
-    const QCommandLineOption faults(
-        QStringLiteral("faults"),
-        QStringLiteral("The line's faults, as the simulator's --faults takes them."),
-        QStringLiteral("text"));
-    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the faults (1)."),
-                                  QStringLiteral("n"));
-    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Line rate (115200)."),
-                                  QStringLiteral("rate"));
-    const QCommandLineOption growth(
-        QStringLiteral("max-growth-mb"),
-        QStringLiteral("Growth of the memory after the warm-up that fails the run (5)."),
-        QStringLiteral("MB"));
-    const QCommandLineOption defs(QStringLiteral("defs"),
-                                  QStringLiteral("The register definition folder."),
-                                  QStringLiteral("folder"));
-    parser.addOptions({sim, seconds, warmup, pull, scope, reads, faults, seed, baud, growth, defs});
-    parser.process(app);
-    const auto number = [&](const QCommandLineOption& option, int& into) {
-        if (!parser.isSet(option)) return true;
-        bool ok = false;
-        into = parser.value(option).toInt(&ok);
-        return ok && into >= 0;
-    };
-    bool ok = number(seconds, o.seconds) && number(warmup, o.warmupSeconds) &&
-              number(pull, o.pullEverySeconds) && number(scope, o.scopeSeconds) &&
-              number(reads, o.readSeconds) && number(baud, o.baud);
-    if (parser.isSet(growth)) o.maxGrowthMb = parser.value(growth).toDouble(&ok);
-    if (parser.isSet(faults)) o.faults = parser.value(faults);
-    if (parser.isSet(seed)) o.seed = parser.value(seed);
-    if (parser.isSet(defs)) o.defs = parser.value(defs);
-    if (parser.isSet(sim)) o.sim = parser.value(sim);
-    if (!ok || o.sim.isEmpty() || o.scopeSeconds == 0 || o.readSeconds == 0) {
-        std::fprintf(stderr, "window-soak: the numbers must be whole and not negative\n");
-        return 2;
-    }
-    Soak soak(o);
-    return soak.run();
-}
+}  // namespace window_soak
