@@ -115,6 +115,9 @@ void PollCommand(CommandContext& ctx, const ModuleArgs& a) {
             break;
     }
     poller.Stop();
+    if (const int garbled = poller.Garbled(); garbled > 0)
+        std::cerr << "vindelor-cli: dropped " << garbled << (garbled == 1 ? " garbled reply" : " garbled replies")
+                  << " from the module; the text in it is lost" << std::endl;
     if (failed()) throw CommandError {kExitDevice, failure};
     // Replies that the poll cannot take (wrong letters, cut short) are no answer either.
     if (poller.Exchanges() == 0) throw CommandError {kExitDevice, "No answer from the module to the text poll"};

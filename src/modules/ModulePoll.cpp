@@ -11,6 +11,13 @@ namespace {
 
 int Take(serial::TSerCom& port) { return port.TakeReceivedByte(); }
 
+// A byte and its complement, as the frames carry them.
+int TakePair(serial::TSerCom& port) {
+    const int b = Take(port);
+    if ((b ^ Take(port)) != 0xFF) throw GarbledPollReply();
+    return b;
+}
+
 }  // namespace
 
 std::string PollExchange(serial::TSerCom& port, const std::function<bool()>& abandon) {
@@ -23,14 +30,12 @@ std::string PollExchange(serial::TSerCom& port, const std::function<bool()>& aba
     port.FillReceiveRing(4, abandon);
     Take(port);  // destination
     Take(port);  // its complement
-    const int n = Take(port);
-    Take(port);  // its complement
+    const int n = TakePair(port);
     std::string text;
     bool ended = false;
     for (int i = 0; i < n; ++i) {
         port.FillReceiveRing(2, abandon);
-        const int b = Take(port);
-        Take(port);  // complement, not checked
+        const int b = TakePair(port);
         if (b == 0) ended = true;
         if (!ended) text += static_cast<char>(b);
     }
@@ -70,7 +75,8 @@ void ModulePoller::Run() {
             const std::string text = PollExchange(port_, abandon);
             ++exchanges_;
             if (!text.empty() && onText_) onText_(text);
-        } catch (const serial::TSerErr&) {
+        } catch (const serial::TSerErr& failure) {
+            if (dynamic_cast<const GarbledPollReply*>(&failure)) ++garbled_;
             if (StopRequested()) {
                 // Cut short: what the ring holds of the reply is no use to anyone.
                 port_.ReceiveCount = 0;

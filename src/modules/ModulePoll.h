@@ -25,10 +25,18 @@ constexpr int kPollIntervalMs = 10;
 // The log dump, in the current folder.
 constexpr const char* kDumpFile = "CANDump.txt";
 
-// One exchange: the request, then the reply read through the receive ring (the three letters
-// checked, nothing else). Returns the text bytes up to the first zero byte (empty when the
-// module had nothing). Throws TSerErr when the port fails, a wait for bytes passes
-// WaitTimeout, a letter is wrong, or `abandon` answers true to a wake-up of the port.
+// A reply whose length or text byte does not match its complement: a byte was changed on the
+// way. Its text is not shown, as a wrong text in the log would be taken for the module's.
+class GarbledPollReply : public serial::TSerErr {
+public:
+    GarbledPollReply() : TSerErr(TSerErr::Io, "Garbled poll reply") {}
+};
+
+// One exchange: the request, then the reply read through the receive ring (the three letters,
+// and the length and each text byte against its complement). Returns the text bytes up to the
+// first zero byte (empty when the module had nothing). Throws GarbledPollReply for a pair
+// that does not match, TSerErr when the port fails, a wait for bytes passes WaitTimeout, a
+// letter is wrong, or `abandon` answers true to a wake-up of the port.
 std::string PollExchange(serial::TSerCom& port, const std::function<bool()>& abandon = {});
 
 // Runs the poll on a thread of its own, so a silent module never holds up the window: one
@@ -51,6 +59,8 @@ public:
     // False once the poller has ended by itself or was stopped.
     bool Running() const { return running_; }
     int Exchanges() const { return exchanges_; }
+    // Replies dropped as garbled; their text is lost.
+    int Garbled() const { return garbled_; }
 
 private:
     void Run();
@@ -64,6 +74,7 @@ private:
     bool stopRequested_ = false;
     std::atomic<bool> running_ {true};
     std::atomic<int> exchanges_ {0};
+    std::atomic<int> garbled_ {0};
     std::thread thread_;
 };
 

@@ -49,6 +49,17 @@ TEST_F(CliModules, PollPrintsTheModulesTextForTheGivenTime) {
     EXPECT_GT(device->pollCount(), 5);
 }
 
+// A text byte changed on the line no longer matches its complement: the reply is dropped and
+// stderr says so, rather than a wrong text printed as the module's.
+TEST_F(CliModules, PollDropsAReplyWhoseTextDoesNotMatchItsComplement) {
+    device->feedModuleText("line one\r\n");
+    sim->corruptOutputByte(7, 0x01);  // the first text byte of the first reply: 'l' becomes 'm'
+    CliRun r = run("poll --seconds 1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("mine"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("dropped 1 garbled reply from the module"), std::string::npos) << r.err;
+}
+
 // The module does not answer the poll, or answers with the wrong letters only.
 struct SilentPollCase {
     const char* name;
