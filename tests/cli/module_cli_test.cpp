@@ -30,6 +30,13 @@ protected:
     CliRun run(const std::string& args) {
         return testing::RunCli(portArg() + " " + args, "cd " VINDELOR_SOURCE_DIR "/defs &&");
     }
+    // Waits (at most 2 s) until the device has taken at least n 4-byte writes: the program
+    // has ended, but a loaded machine may not have handed its last bytes to the device yet.
+    void awaitWrites(std::size_t n) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (writes().size() < n && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     // The 4-byte writes the device has taken, as (register, value).
     std::vector<std::pair<int, std::uint32_t>> writes() {
         std::vector<std::pair<int, std::uint32_t>> out;
@@ -164,11 +171,12 @@ TEST_F(CliModules, BreakTestAndRotationWriteTheirRegisters) {
     CliRun r = run("break-test --ticks 3");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "register 2 = 3\nregister 2 = 0\nregister 2 = 3\n");
+    awaitWrites(3);
     device->clearFrames();
     r = run("rotate --increment 5 --interval 15 --ticks 3");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "register 176 = 5\nregister 176 = 10\nregister 176 = 15\n");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    awaitWrites(5);
     EXPECT_EQ(writes(), (std::vector<std::pair<int, std::uint32_t>> {{2, 7}, {176, 5}, {176, 10}, {176, 15}, {2, 0}}));
     EXPECT_EQ(run("rotate --increment 101").status, 2);
     EXPECT_EQ(run("rotate --interval 14").status, 2);
