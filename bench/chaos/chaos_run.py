@@ -10,8 +10,8 @@ what the run left behind with clean requests. A run counts as
   truthful    the command failed with a message naming what failed (its status was not 0 and
               stderr said why), and left no file half-written;
   unconfirmed the command said it sent what the protocol gives no answer to (a group write, the
-              boot monitor's flash file, a module register write), and it did not arrive: the
-              tool claimed no more than it could know;
+              boot monitor's flash file), and it did not arrive: the tool claimed no more than
+              it could know;
   silent      the command failed without saying why;
   hang        the command did not end within its bound and was killed;
   crash       the command died of a signal or a sanitizer report;
@@ -102,7 +102,8 @@ class Sim:
             self.proc.wait()
 
     def memory(self):
-        """Ends the simulator and returns what its device kept: {name: bytes}, flags as 0/1."""
+        """Ends the simulator and returns what its device kept: {(name, address): bytes}, a
+        flag as the one byte 0 or 1."""
         self.close()
         kept = {}
         with open(self.dump_path) as f:
