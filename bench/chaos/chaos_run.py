@@ -24,6 +24,7 @@ fault text and seed are in the simulator's command line, printed with --verbose.
 """
 
 import argparse
+import contextlib
 import os
 import shutil
 import signal
@@ -207,7 +208,7 @@ class Write(Operation):
     def verify(self, ctx, seed, out):
         status, now, _, _ = ctx.clean(["read", "KP"])
         if status != 0 or self.value(seed) not in now:
-            return "write said done, the device reads %r" % now.strip()
+            return "%s said done, the device reads %r" % (self.name, now.strip())
         return None
 
 
@@ -338,23 +339,13 @@ class Monitor(Operation):
         return "decoded what nobody sent: %r" % out[:200] if out.strip() else None
 
 
-class GroupWrite(Operation):
+class GroupWrite(Write):
+    """The same value written to the group: no answer, so it is checked the same way."""
     name = "group write"
-    bound = 5.0
     acknowledged = False
-
-    @staticmethod
-    def value(seed):
-        return "%.4f" % (2 + (seed % 7) * 0.25)
 
     def args(self, seed):
         return ["group-write", "KP", self.value(seed)]
-
-    def verify(self, ctx, seed, out):
-        status, now, _, _ = ctx.clean(["read", "KP"])
-        if status != 0 or self.value(seed) not in now:
-            return "the group write did not arrive: the device reads %r" % now.strip()
-        return None
 
 
 class ModuleStatus(Operation):
@@ -457,18 +448,11 @@ class Firmware(Operation):
             hands.join()
 
     def learn(self, build, defs, truth):
-        work = make_work(defs)
-        make_image(work, self.mode)
-        sim = Sim(build, self.sim_args, work)
-        try:
-            ctx = Context(build, work, sim)
+        with clean_device(build, defs, self.sim_args, lambda work: make_image(work, self.mode)) as ctx:
             status, out, err, _ = self.run(ctx, 0)
             if status != 0 or not out.endswith("Done\n"):
                 raise RuntimeError("clean %s failed: %s %s" % (self.name, out[-200:], err))
-            truth[self.name] = sim.memory()
-        finally:
-            sim.close()
-            shutil.rmtree(work)
+            truth[self.name] = ctx.sim.memory()
 
     def verify(self, ctx, seed, out):
         if not out.endswith("Done\n"):
@@ -495,17 +479,7 @@ class FlashRead(Operation):
         return ["flash-read", "-o", self.output]
 
     def learn(self, build, defs, truth):
-        work = make_work(defs)
-        sim = Sim(build, self.sim_args, work)
-        try:
-            status, _, err, _ = cli(build, sim.path, self.args(0), work, 120)
-            if status != 0:
-                raise RuntimeError("clean flash read failed: " + err)
-            with open(os.path.join(work, self.output), "rb") as f:
-                truth[self.name] = f.read()
-        finally:
-            sim.close()
-            shutil.rmtree(work)
+        truth[self.name] = clean_run(build, defs, self.sim_args, self.args(0), 120, written=self.output)
 
     def verify(self, ctx, seed, out):
         with open(os.path.join(ctx.work, self.output), "rb") as f:
@@ -616,17 +590,30 @@ def make_image(work, mode):
     os.remove(os.path.join(work, "part.bin"))
 
 
-def clean_run(build, defs, sim_args, args, bound=60):
+@contextlib.contextmanager
+def clean_device(build, defs, sim_args, prepare=None):
+    """A simulator without faults in a work folder of its own, for the reference runs."""
     work = make_work(defs)
+    if prepare:
+        prepare(work)
     sim = Sim(build, sim_args, work)
     try:
-        status, out, err, _ = cli(build, sim.path, args, work, bound)
-        if status != 0:
-            raise RuntimeError("clean %s failed: %s" % (" ".join(args), err))
-        return out
+        yield Context(build, work, sim)
     finally:
         sim.close()
         shutil.rmtree(work)
+
+
+def clean_run(build, defs, sim_args, args, bound=60, written=None):
+    """The output of a command on a clean line, or the bytes of the file it wrote."""
+    with clean_device(build, defs, sim_args) as ctx:
+        status, out, err, _ = ctx.clean(args, bound)
+        if status != 0:
+            raise RuntimeError("clean %s failed: %s" % (" ".join(args), err))
+        if not written:
+            return out
+        with open(os.path.join(ctx.work, written), "rb") as f:
+            return f.read()
 
 
 BUILD = [None]  # the build folder, for the helpers above
@@ -656,37 +643,17 @@ def make_work(defs):
 
 def learn_truth(build, defs, ops):
     """What a clean line gives, and the file a restore writes back."""
-    work = make_work(defs)
-    truth = {}
-    sim = Sim(build, ["--address", ADDRESS], work)
-    try:
-        ctx = Context(build, work, sim)
-        for key, args in (("read", ["read", "KP"]),):
-            status, out, err, _ = ctx.clean(args)
-            if status != 0:
-                raise RuntimeError("clean %s failed: %s" % (key, err))
-            truth[key] = out
+    truth = {"read": clean_run(build, defs, ["--address", ADDRESS], ["read", "KP"])}
+    with clean_device(build, defs, ["--address", ADDRESS]) as ctx:
         # The set to restore: the device's own with two values changed.
-        for reg, value in (("KP", "3.2500"), ("GEAR", "2.5")):
-            status, _, err, _ = ctx.clean(["write", reg, value])
+        for args in (["write", "KP", "3.2500"], ["write", "GEAR", "2.5"],
+                     ["params", "save", "restore.params"]):
+            status, _, err, _ = ctx.clean(args)
             if status != 0:
-                raise RuntimeError("clean write failed: " + err)
-        status, _, err, _ = ctx.clean(["params", "save", "restore.params"])
-        if status != 0:
-            raise RuntimeError("clean save failed: " + err)
-        with open(os.path.join(work, "restore.params")) as f:
+                raise RuntimeError("clean %s failed: %s" % (" ".join(args), err))
+        with open(os.path.join(ctx.work, "restore.params")) as f:
             truth["restore.params"] = f.read()
-    finally:
-        sim.close()
-    sim = Sim(build, Scan.sim_args, work)
-    try:
-        status, out, err, _ = cli(build, sim.path, Scan().args(0), work, 60)
-        if status != 0:
-            raise RuntimeError("clean scan failed: " + err)
-        truth["scan"] = out
-    finally:
-        sim.close()
-    shutil.rmtree(work)
+    truth["scan"] = clean_run(build, defs, Scan.sim_args, Scan().args(0))
     for op in ops:
         op.learn(build, defs, truth)
     return truth
