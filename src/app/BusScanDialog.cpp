@@ -196,6 +196,8 @@ void BusScanDialog::scan() {
         text += QStringLiteral(
             " Some replies came late or broken; the addresses around them were asked again. A "
             "longer time-out finds a slow device at once.");
+    for (int address : outcome.twoAnswers)
+        text += QStringLiteral(" ") + FromCp1252(registers::TwoDevicesText(address)) + QStringLiteral(".");
     lblScan->setText(text);
 }
 

@@ -67,28 +67,6 @@ registers::ParameterDefinitions LoadDefinitions(int type, bool alt, int status) 
     return pd;
 }
 
-// The port lent by the session's receive thread for the command's whole exchange.
-class BorrowedPort {
-  public:
-    explicit BorrowedPort(Session& s) : session_(s), link(s.port()) {
-        session_.receiveThread().Pause();
-        link.setSendEcho([&s](std::string_view item) { s.sink().echoSent(item); });
-        link.setReceiveEcho([&s](int b) { s.sink().post(protocol::MsgReceivedByte, b, 0); });
-    }
-    ~BorrowedPort() {
-        session_.flushSendEcho();
-        session_.receiveThread().Resume();
-    }
-    BorrowedPort(const BorrowedPort&) = delete;
-    BorrowedPort& operator=(const BorrowedPort&) = delete;
-
-  private:
-    Session& session_;
-
-  public:
-    protocol::RegisterLink link;
-};
-
 std::string Registers(std::size_t n) {
     return std::to_string(n) + (n == 1 ? " register" : " registers");
 }
@@ -156,6 +134,8 @@ void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
             std::cout << hit.address << "\t" << version << "\t" << typeName << std::endl;
         }
     }
+    std::vector<std::string> twoAt;
+    for (int address : outcome.twoAnswers) twoAt.push_back(std::to_string(address));
     if (ctx.json)
         std::cout << util::JsonObject()
                          .integer("from", a.from)
@@ -163,6 +143,7 @@ void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
                          .boolean("complete", !outcome.cancelled)
                          .integer("late_replies", outcome.lateReplies)
                          .value("devices", util::JsonArray(items))
+                         .value("two_devices_at", util::JsonArray(twoAt))
                          .str()
                   << std::endl;
     if (outcome.lateReplies > 0)
@@ -172,10 +153,13 @@ void ScanCommand(CommandContext& ctx, const ParamArgs& a) {
             << "; the addresses before them were asked again with more time. A device slower than "
                "--timeout-ms is found at once with a larger one."
             << std::endl;
+    for (int address : outcome.twoAnswers)
+        std::cerr << registers::TwoDevicesText(address) << std::endl;
     if (outcome.cancelled) std::cerr << "Scan interrupted at the user's request" << std::endl;
-    if (outcome.found.empty())
+    if (outcome.found.empty() && outcome.twoAnswers.empty())
         std::cerr << "No device answered at addresses " << a.from << " to " << a.to << std::endl;
-    ctx.status = outcome.found.empty() ? kExitDevice : kExitOk;
+    // Two devices at one address is a fault on the line to be mended, not a scan that worked.
+    ctx.status = outcome.found.empty() || !outcome.twoAnswers.empty() ? kExitDevice : kExitOk;
 }
 
 registers::ParameterJob JobFor(const GlobalOptions& o) {

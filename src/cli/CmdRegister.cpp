@@ -18,6 +18,7 @@
 #include "protocol/ByteText.h"
 #include "registers/DefinitionFolders.h"
 #include "registers/FilterLoader.h"
+#include "registers/ParameterDevice.h"
 #include "registers/RegisterList.h"
 #include "registers/Scope.h"
 #include "registers/ValueType.h"
@@ -32,6 +33,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kReplyTimeoutMs = 1000;
+// Questions before a register that answers only ever with another answer around it counts as
+// answered by two devices.
+constexpr int kReadAttempts = 3;
 // The register list reads a register back this long after writing it.
 constexpr int kReadBackDelayMs = registers::RegisterList::kReadBackDelayMs;
 
@@ -199,6 +203,21 @@ std::string RegisterJson(const registers::RegisterList& list, int index) {
     return o.str();
 }
 
+// One register read that must get one answer: a reply with another one around it (two devices
+// at the address, a reply that came twice) is asked again on a quiet line, and fails the
+// command when it never comes alone. No answer at all ends at once, as it always did.
+std::uint32_t ReadAlone(BorrowedPort& port, int address, int number, const std::string& name,
+                        const std::string& unanswered, Clock::time_point* answeredAt = nullptr) {
+    const auto r = port.link.readAlone(address, number, std::chrono::milliseconds(kReplyTimeoutMs),
+                                       kReadAttempts, protocol::RegisterLink::Silence::Ends);
+    if (!r.reply) {
+        if (r.doubtful > 0) throw CommandError {kExitDevice, registers::TwoAnswersText(name, address)};
+        throw NoAnswer(unanswered);
+    }
+    if (answeredAt) *answeredAt = r.answeredAt;
+    return r.reply->value;
+}
+
 void ReadCommand(CommandContext& ctx, const RegisterArgs& a) {
     CliRegisters regs(ctx.options);
     const int entry = Entry(regs, a.reg);
@@ -206,15 +225,17 @@ void ReadCommand(CommandContext& ctx, const RegisterArgs& a) {
                                   : RegisterNumber(a.reg);
     if (number < 0) throw CommandError {kExitUsage, a.reg + " is a placeholder without a value"};
     Session s(ctx.options);
-    regs.connect(s);
+    BorrowedPort port(s);
     const int count = std::max(1, a.repeat);
     std::vector<double> trips;
     for (int i = 0; i < count; ++i) {
         const auto start = Clock::now();
-        s.sender().SendReadRequest(static_cast<std::uint8_t>(number));
-        if (!regs.awaitValue(number)) throw NoAnswer("for register " + a.reg);
-        trips.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        const std::uint32_t plain = Masked(regs.lastValue, a.words);
+        Clock::time_point answered;
+        const std::uint32_t value = ReadAlone(port, ctx.options.address, number, a.reg, "for register " + a.reg, &answered);
+        s.flushSendEcho();
+        regs.list.onRegisterValue(number, value);
+        trips.push_back(std::chrono::duration<double, std::milli>(answered - start).count());
+        const std::uint32_t plain = Masked(value, a.words);
         if (ctx.json && entry >= 0) {
             std::cout << RegisterJson(regs.list, entry) << std::endl;
         } else if (ctx.json) {
@@ -276,13 +297,17 @@ void WriteCommand(CommandContext& ctx, const RegisterArgs& a, bool group) {
         s.flushSendEcho();
         if (group) return;
         regs.pause(kReadBackDelayMs);
-        regs.list.RequestRegister(entry);
         const auto& def = regs.list.defs.registerTable[static_cast<std::size_t>(entry)];
-        if (!regs.awaitValue(def.number)) throw NoAnswer("when reading " + a.reg + " back");
+        std::uint32_t back = 0;
+        {
+            BorrowedPort port(s);
+            back = ReadAlone(port, ctx.options.address, def.number, a.reg, "when reading " + a.reg + " back");
+        }
+        regs.list.onRegisterValue(def.number, back);
         std::cout << regs.list.lines[static_cast<std::size_t>(entry)] << std::endl;
         // The write has no answer of its own: only the value read back tells that it arrived.
         const auto written = registers::parseValue(def.type, a.value);
-        if (written && Masked(regs.lastValue, def.words) != Masked(static_cast<std::uint32_t>(*written), def.words))
+        if (written && Masked(back, def.words) != Masked(static_cast<std::uint32_t>(*written), def.words))
             throw CommandError {kExitDevice, a.reg + " reads back otherwise than written: the write did not take"};
         return;
     }
@@ -296,9 +321,13 @@ void WriteCommand(CommandContext& ctx, const RegisterArgs& a, bool group) {
     }
     s.sender().SendWriteRequest(reg, a.words, value);
     regs.pause(kReadBackDelayMs);
-    s.sender().SendReadRequest(reg);
-    if (!regs.awaitValue(reg)) throw NoAnswer("when reading register " + std::to_string(reg) + " back");
-    const std::uint32_t back = Masked(regs.lastValue, a.words);
+    std::uint32_t raw = 0;
+    {
+        BorrowedPort port(s);
+        raw = ReadAlone(port, ctx.options.address, reg, "register " + std::to_string(reg),
+                        "when reading register " + std::to_string(reg) + " back");
+    }
+    const std::uint32_t back = Masked(raw, a.words);
     std::cout << back << std::endl;
     if (back != Masked(value, a.words))
         throw CommandError {kExitDevice, "Register " + std::to_string(reg) + " reads back " + std::to_string(back) +

@@ -91,6 +91,17 @@ Session::~Session() {
     sink_.endEchoLine();
 }
 
+BorrowedPort::BorrowedPort(Session& s) : session_(s), link(s.port()) {
+    session_.receiveThread().Pause();
+    link.setSendEcho([&s](std::string_view item) { s.sink().echoSent(item); });
+    link.setReceiveEcho([&s](int b) { s.sink().post(protocol::MsgReceivedByte, b, 0); });
+}
+
+BorrowedPort::~BorrowedPort() {
+    session_.flushSendEcho();
+    session_.receiveThread().Resume();
+}
+
 std::optional<std::uint32_t> Session::awaitRegister(int registerNumber, int timeoutMs) {
     auto m = sink_.take(
         [registerNumber](const protocol::ReceivedMessage& r) {

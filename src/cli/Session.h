@@ -8,6 +8,7 @@
 #include "cli/Cli.h"
 #include "protocol/QueueSink.h"
 #include "protocol/RecvThread.h"
+#include "protocol/RegisterLink.h"
 #include "protocol/Sender.h"
 #include "serial/TSerCom.h"
 
@@ -61,6 +62,22 @@ private:
     std::unique_ptr<serial::TSerCom> port_;
     protocol::Sender sender_;
     std::unique_ptr<protocol::RecvThread> thread_;
+};
+
+// The port lent by the session's receive thread for a command's whole exchange, with a register
+// link over it whose bytes are echoed as the session echoes them.
+class BorrowedPort {
+public:
+    explicit BorrowedPort(Session& s);
+    ~BorrowedPort();
+    BorrowedPort(const BorrowedPort&) = delete;
+    BorrowedPort& operator=(const BorrowedPort&) = delete;
+
+private:
+    Session& session_;
+
+public:
+    protocol::RegisterLink link;
 };
 
 // "Port lost: /dev/ttyUSB0", the line a command without --reconnect ends with.

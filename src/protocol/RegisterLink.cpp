@@ -66,9 +66,7 @@ bool RegisterLink::quietFor(std::chrono::microseconds t) {
 }
 
 int RegisterLink::nextByte(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    const int b =
-        left > 0 ? port_.ReadByteWithin(static_cast<std::uint32_t>(left)) : port_.ReadByte();
+    const int b = port_.ReadByteBefore(deadline);
     if (b >= 0) {
         ++heard_;
         echo(b);
@@ -119,6 +117,53 @@ std::optional<RegisterReply> RegisterLink::read(int address, int registerNumber,
             // Passed over; the search goes on after the bytes it took.
         }
     }
+}
+
+std::chrono::microseconds RegisterLink::quietAfterReply(int valueBytes) const {
+    return lineTime(ReplyFrameBytes(valueBytes)) + std::chrono::milliseconds(kTurnaroundMs);
+}
+
+std::size_t RegisterLink::drainFor(std::chrono::microseconds t) {
+    const auto end = Clock::now() + t;
+    std::size_t n = 0;
+    for (int b; (b = port_.ReadByteBefore(end)) >= 0; ++n) echo(b);
+    return n;
+}
+
+Answer RegisterLink::ask(int address, int registerNumber, std::chrono::microseconds timeout) {
+    Answer a;
+    a.strayBytes = discardInput();
+    a.reply = read(address, registerNumber, timeout);
+    if (a.reply) {
+        a.answeredAt = Clock::now();
+        const auto frame = static_cast<std::size_t>(ReplyFrameBytes(a.reply->length));
+        if (heard_ > frame) a.strayBytes += heard_ - frame;
+        a.strayBytes += drainFor(quietAfterReply(a.reply->length));
+    } else {
+        a.strayBytes += heard_;
+    }
+    if (a.strayBytes > 0) unanswered_ = true;
+    return a;
+}
+
+Reading RegisterLink::readAlone(int address, int registerNumber,
+                                std::chrono::microseconds timeout, int attempts, Silence silence) {
+    Reading r;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const std::size_t waiting = settle(timeout);
+        if (attempt == 0) r.lineWasBusy = waiting > 0;
+        const Answer a = ask(address, registerNumber, timeout);
+        if (a.clean()) {
+            r.reply = a.reply;
+            r.answeredAt = a.answeredAt;
+            return r;
+        }
+        if (a.doubtful())
+            ++r.doubtful;
+        else if (silence == Silence::Ends && a.strayBytes == 0)
+            break;
+    }
+    return r;
 }
 
 void RegisterLink::write(int address, int registerNumber, int words, std::uint32_t value) {

@@ -19,15 +19,47 @@ namespace vindelor::protocol {
 // A reply names its register but not the device that sent it (its destination is always 0).
 // What a caller can do against a late answer of an earlier request is to throw away the input
 // before each request (discardInput) and to give each request no more time than it needs.
+// Against a second device at the same address, or a reply that arrives twice, only the line
+// itself tells: ask() takes an answer as the one answer only when nothing else was on the
+// line before it, around it, or for a reply's line time and a turnaround after it.
+//
+// What one question got from ask().
+struct Answer {
+    std::optional<RegisterReply> reply;  // the reply for the register asked, when one came
+    // Bytes that were not that one reply: left in the input before the request, heard while
+    // waiting, or arriving within the quiet time after the reply.
+    std::size_t strayBytes = 0;
+    std::chrono::steady_clock::time_point answeredAt;  // when the reply was in
+    // The reply, and nothing but the reply.
+    bool clean() const { return reply && strayBytes == 0; }
+    // A reply came, but so did other bytes: a second answer, a late one, or noise.
+    bool doubtful() const { return reply && strayBytes > 0; }
+};
+
+// What asking a register until it answered alone came to.
+struct Reading {
+    std::optional<RegisterReply> reply;  // an answer that came alone
+    std::chrono::steady_clock::time_point answeredAt;  // when it was in
+    int doubtful = 0;  // answers that came with other bytes, and were not taken
+    // Bytes were waiting before the first question: they came after the quiet time of an
+    // earlier answer, which may then not have been the only one.
+    bool lineWasBusy = false;
+};
+
 class RegisterLink {
   public:
     using Clock = std::chrono::steady_clock;
     static constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
     static constexpr int kReadRequestBytes = 9;
     static constexpr int kByteTimeoutMs = 100;  // longest gap between the bytes of a reply
+    // The longest a device takes from the end of a request to the start of its reply (and an
+    // adapter to hand it on): a second answer to the same request starts within it.
+    static constexpr int kTurnaroundMs = 3;
 
     // Bytes of the reply to a read of a register of this many words.
-    static constexpr int ReadReplyBytes(int words) { return 3 + 2 + 2 + 2 + 2 * 2 * words + 2; }
+    static constexpr int ReadReplyBytes(int words) { return ReplyFrameBytes(2 * words); }
+    // Bytes of an 'R' reply that carries this many value bytes.
+    static constexpr int ReplyFrameBytes(int valueBytes) { return 3 + 2 + 2 + 2 + 2 * valueBytes + 2; }
 
     explicit RegisterLink(serial::TSerCom& port);
 
@@ -58,6 +90,19 @@ class RegisterLink {
     // Bytes read while waiting for the last read's reply, the reply's own included: a read
     // that got no reply but heard bytes met a broken or a foreign frame.
     std::size_t bytesHeard() const { return heard_; }
+    // One question that must get one answer: the input is emptied first (what waited there is
+    // counted as stray), the register is read as read() does, and after its reply the line
+    // must stay quiet for the reply's line time and kTurnaroundMs. Anything stray makes the
+    // next settle() wait for a quiet line.
+    Answer ask(int address, int registerNumber, std::chrono::microseconds timeout);
+    // Asks up to `attempts` times until an answer comes alone, each time on a line that has
+    // settled (after anything stray, quiet for `timeout`). With Silence::Ends a question that
+    // got no answer at all is not asked again.
+    enum class Silence { AskAgain, Ends };
+    Reading readAlone(int address, int registerNumber, std::chrono::microseconds timeout,
+                      int attempts, Silence silence = Silence::AskAgain);
+    // The quiet time ask() keeps after a reply of this many value bytes.
+    std::chrono::microseconds quietAfterReply(int valueBytes) const;
     // Writes a register; the device sends no reply.
     void write(int address, int registerNumber, int words, std::uint32_t value);
     // A header-only command ('V' write to flash, ...).
@@ -69,6 +114,8 @@ class RegisterLink {
     // The next byte, waiting until the deadline; -1 when none came. Bytes already received are
     // taken even when the deadline has passed, so a late wake-up loses nothing that arrived.
     int nextByte(Clock::time_point deadline);
+    // Every byte that comes within t, echoed and counted.
+    std::size_t drainFor(std::chrono::microseconds t);
     int readExpected(int expected);
     int readPair();
     void echo(int b);

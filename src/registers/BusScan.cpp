@@ -21,6 +21,11 @@ constexpr int kLookBack = 4;
 // Late bytes thrown away before asking an address came from one of the two before it: the
 // last one, or the one before that whose answer crossed the last one's time.
 constexpr int kLateSuspects = 2;
+// Each of the second question's reads is asked this often before an address counts as silent,
+// or, when every answer came with company, as answered by two devices.
+constexpr int kConfirmAttempts = 2;
+// Reads after the first that may bring the agreement before the address counts as silent.
+constexpr int kAgreeRounds = 2;
 
 }  // namespace
 
@@ -72,34 +77,69 @@ ScanOutcome ScanBus(protocol::RegisterLink& link, const ScanOptions& options) {
         if (link.discardInput() > 0) lateBefore(asked + 1);
     }
 
-    // The second question, on a quiet line with time to spare.
+    // The second question, on a quiet line with time to spare: twice, each answer alone on the
+    // line, and the two must agree. A late answer of another address can stand in for one of
+    // them, not for both; a second device at the address shows as company of its answers.
     const microseconds confirmTime = ScanConfirmTime(link, options.marginMs);
-    std::map<int, std::optional<protocol::RegisterReply>> asked2;
-    auto confirm = [&](int a) -> const std::optional<protocol::RegisterReply>& {
+    enum class Verdict { Found, Silent, TwoAnswer };
+    struct Confirmation {
+        Verdict verdict = Verdict::Silent;
+        protocol::RegisterReply reply;
+    };
+    auto ask = [&](int a) {
+        return link.readAlone(a, options.registerNumber, confirmTime, kConfirmAttempts);
+    };
+    auto check = [&](int a) {
+        Confirmation c;
+        protocol::Reading first = ask(a);
+        for (int round = 0; first.reply && round < kAgreeRounds; ++round) {
+            protocol::Reading second = ask(a);
+            if (!second.reply) {
+                if (second.doubtful >= kConfirmAttempts) c.verdict = Verdict::TwoAnswer;
+                return c;
+            }
+            if (second.reply->value == first.reply->value &&
+                second.reply->length == first.reply->length) {
+                c.verdict = Verdict::Found;
+                c.reply = *second.reply;
+                return c;
+            }
+            ++outcome.lateReplies;  // one of the two was not the address's own
+            first = std::move(second);
+        }
+        if (!first.reply && first.doubtful >= kConfirmAttempts) c.verdict = Verdict::TwoAnswer;
+        return c;
+    };
+    std::map<int, Confirmation> asked2;
+    auto confirm = [&](int a) -> const Confirmation& {
         auto it = asked2.find(a);
         if (it != asked2.end()) return it->second;
-        link.settle(confirmTime);
-        auto reply = link.read(a, options.registerNumber, confirmTime);
-        // Another reply right behind it: one of the two was late from an earlier question,
-        // and which one is a's cannot be told.
-        if (reply && !link.quietFor(wait)) {
-            reply.reset();
-            ++outcome.lateReplies;
-        }
-        return asked2[a] = reply;
+        return asked2[a] = check(a);
     };
     std::set<int> candidates = hits;
     candidates.insert(suspects.begin(), suspects.end());
     for (int a : candidates) {
         if (outcome.cancelled && !hits.count(a)) continue;
-        if (confirm(a) || !hits.count(a)) continue;
+        if (confirm(a).verdict != Verdict::Silent || !hits.count(a)) continue;
         // The answer at a was someone else's, late: look for its sender before a.
         for (int b = a - 1; b >= std::max(from, a - kLookBack); --b)
-            if (confirm(b)) break;
+            if (confirm(b).verdict != Verdict::Silent) break;
     }
-    for (const auto& [a, reply] : asked2)
-        if (reply) outcome.found.push_back({a, *reply});
+    // An address that answered the first question but not the second is asked once more at
+    // the end: its answer may have been lost, or may have come too late, on a bad line.
+    for (int a : hits)
+        if (!outcome.cancelled && asked2[a].verdict == Verdict::Silent)
+            asked2[a] = check(a);
+    for (const auto& [a, c] : asked2) {
+        if (c.verdict == Verdict::Found) outcome.found.push_back({a, c.reply});
+        if (c.verdict == Verdict::TwoAnswer) outcome.twoAnswers.push_back(a);
+    }
     return outcome;
+}
+
+std::string TwoDevicesText(int address) {
+    return "Two devices answer at address " + std::to_string(address) +
+           ": give one of them another address";
 }
 
 std::optional<std::uint32_t> ShownFirmware(const DeviceIdentity& id, const ScanHit& hit,
@@ -123,16 +163,14 @@ DeviceIdentity IdentifyDevice(protocol::RegisterLink& link, int address,
         const int firmwareIndex = defs->findRegisterIndex(defs->findRegisterByName("FIRMWARE"));
         if (addressIndex < 0 || firmwareIndex < 0) continue;
         const auto& addressDef = defs->registerTable[static_cast<std::size_t>(addressIndex)];
-        link.settle(timeout);
-        const auto own = link.read(address, addressDef.number, timeout);
+        const auto own = link.readAlone(address, addressDef.number, timeout, kConfirmAttempts).reply;
         if (!own || own->length != 2 * addressDef.words ||
             own->value != static_cast<std::uint32_t>(address))
             continue;
         DeviceIdentity id;
         id.deviceType = type;
         const auto& firmwareDef = defs->registerTable[static_cast<std::size_t>(firmwareIndex)];
-        link.settle(timeout);
-        if (const auto fw = link.read(address, firmwareDef.number, timeout))
+        if (const auto fw = link.readAlone(address, firmwareDef.number, timeout, kConfirmAttempts).reply)
             id.firmware = fw->value;
         return id;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "protocol/RegisterLink.h"
@@ -21,9 +22,13 @@ namespace vindelor::registers {
 // register but not its sender, so such an answer cannot be told from the next address's own;
 // instead the scan throws away the input before each request, and afterwards asks every
 // address that answered, and the addresses before any late or broken bytes, once more with
-// plenty of time and a quiet line. Only addresses that answer then are reported. When the
-// second question finds an answer was not the address's own, the addresses before it are asked
-// too, so the slow device is found where it is.
+// plenty of time and a quiet line, twice, each answer alone on the line: only an address whose
+// two answers agree is reported, so a late answer of another address cannot make a device
+// appear where there is none. When the second question finds an answer was not the address's
+// own, the addresses before it are asked too, so the slow device is found where it is; an
+// address that answered first but not then is asked once more at the end. An address whose
+// answers always come with a second one is reported apart: two devices answer there, as when
+// a new drive came with its factory address.
 struct ScanOptions {
     static constexpr int kDefaultMarginMs = 3;
     static constexpr int kLastOwnAddress = 254;
@@ -47,6 +52,7 @@ struct ScanOutcome {
     std::vector<ScanHit> found;  // by address
     bool cancelled = false;
     int lateReplies = 0;  // times bytes came late, or broken, at an address
+    std::vector<int> twoAnswers;  // addresses where more than one device answers
 };
 
 // The wait at each address: the line time of a read request and of a two-word reply, plus the
@@ -56,6 +62,9 @@ std::chrono::microseconds ScanTimePerAddress(const protocol::RegisterLink& link,
 std::chrono::microseconds ScanConfirmTime(const protocol::RegisterLink& link, int marginMs);
 
 ScanOutcome ScanBus(protocol::RegisterLink& link, const ScanOptions& options);
+
+// "Two devices answer at address 5: give one of them another address"
+std::string TwoDevicesText(int address);
 
 // What the definitions tell about a device that answered: the device type whose ADDRESS
 // register, read by that type's register number and width, holds the device's own address,

@@ -62,23 +62,43 @@ bool LoadParameterDefinitions(int deviceType, bool alt, const std::vector<std::s
     return true;
 }
 
-std::optional<std::uint32_t> ReadRegister(protocol::RegisterLink& link, const ParameterJob& job,
-                                          const RegisterDef& def, const std::string& deviceType) {
+std::string TwoAnswersText(const std::string& name, int address) {
+    return name + ": more than one answer at address " + std::to_string(address) +
+           "; two devices may answer at that address";
+}
+
+namespace {
+
+// A register's value as it answered alone, or nothing; lineWasBusy tells that bytes waited
+// before it was asked.
+struct RegisterValue {
+    std::optional<std::uint32_t> value;
+    bool lineWasBusy = false;
+};
+
+RegisterValue ReadRegisterValue(protocol::RegisterLink& link, const ParameterJob& job,
+                                const RegisterDef& def, const std::string& deviceType) {
     const auto timeout = link.lineTime(protocol::RegisterLink::kReadRequestBytes +
                                        protocol::RegisterLink::ReadReplyBytes(def.words)) +
                          std::chrono::milliseconds(job.replyMarginMs);
-    for (int attempt = 0; attempt < ParameterJob::kAttempts; ++attempt) {
-        link.discardInput();
-        const auto reply = link.read(job.address, def.number, timeout);
-        if (!reply) continue;
-        if (reply->length != 2 * def.words)
-            throw ParameterError(util::TrimRight(def.name) + ": the device answers with " +
-                                 std::to_string(reply->length) + " bytes where a " + deviceType +
-                                 " has " + std::to_string(2 * def.words) + "; is it a " +
-                                 deviceType + "?");
-        return Masked(reply->value, def.words);
+    const protocol::Reading r = link.readAlone(job.address, def.number, timeout, ParameterJob::kAttempts);
+    if (!r.reply) {
+        if (r.doubtful > 0) throw ParameterError(TwoAnswersText(util::TrimRight(def.name), job.address));
+        return {std::nullopt, r.lineWasBusy};
     }
-    return std::nullopt;
+    if (r.reply->length != 2 * def.words)
+        throw ParameterError(util::TrimRight(def.name) + ": the device answers with " +
+                             std::to_string(r.reply->length) + " bytes where a " + deviceType +
+                             " has " + std::to_string(2 * def.words) + "; is it a " + deviceType +
+                             "?");
+    return {Masked(r.reply->value, def.words), r.lineWasBusy};
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ReadRegister(protocol::RegisterLink& link, const ParameterJob& job,
+                                          const RegisterDef& def, const std::string& deviceType) {
+    return ReadRegisterValue(link, job, def, deviceType).value;
 }
 
 ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& job,
@@ -91,6 +111,7 @@ ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& 
     const auto registers = Registers(defs);
     const int total = static_cast<int>(registers.size());
     int done = 0;
+    const RegisterDef* previous = nullptr;
     for (const RegisterDef* def : registers) {
         if (Cancelled(job)) throw ParameterError("Cancelled");
         ParameterEntry e;
@@ -102,11 +123,22 @@ ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& 
         e.number = def->number;
         e.type = def->type;
         e.words = def->words >= 2 ? 2 : 1;
-        const auto raw = ReadRegister(link, job, *def, set.deviceType);
-        if (!raw)
+        const auto got = ReadRegisterValue(link, job, *def, set.deviceType);
+        if (!got.value)
             throw ParameterError(e.name + ": no answer from the device at address " +
                                  std::to_string(job.address));
-        e.raw = *raw;
+        e.raw = *got.value;
+        // Bytes that came after the last register's answer had been taken as the only one: ask
+        // that register again, now that the line is quiet.
+        if (got.lineWasBusy && !set.entries.empty()) {
+            ParameterEntry& last = set.entries.back();
+            const auto again = ReadRegisterValue(link, job, *previous, set.deviceType);
+            if (!again.value)
+                throw ParameterError(last.name + ": no answer from the device at address " +
+                                     std::to_string(job.address));
+            last.raw = *again.value;
+        }
+        previous = def;
         if (e.name == "FIRMWARE") set.firmware = e.valueText();
         if (e.name == "SERIAL") set.serial = e.valueText();
         set.entries.push_back(std::move(e));
@@ -174,6 +206,7 @@ std::vector<RestoreStep> PlanRestore(const ParameterSet& file, const ParameterSe
 }
 
 std::string RestoreFailure::text() const {
+    if (!reason.empty()) return reason;
     if (!readBack) return name + ": no answer when read back";
     return name + ": reads back " + std::string(util::Trimmed(valueText(type, *readBack))) +
            ", not " + std::string(util::Trimmed(valueText(type, wanted)));
@@ -196,12 +229,13 @@ std::vector<RestoreFailure> RunRestore(protocol::RegisterLink& link, const Param
         def.type = s.entry.type;
         def.words = s.entry.words;
         RestoreFailure f{s.entry.name, s.entry.number, std::nullopt, Masked(s.entry.raw, def.words),
-                         s.entry.type};
+                         s.entry.type, {}};
         std::optional<std::uint32_t> back;
         try {
             back = ReadRegister(link, job, def, "");
-        } catch (const ParameterError&) {
-            back = std::nullopt;  // an answer of another width holds no value to compare
+        } catch (const ParameterError& e) {
+            back = std::nullopt;  // an answer of another width, or of two devices, holds no value
+            f.reason = e.what();
         }
         f.readBack = back;
         if (!back || *back != f.wanted) failures.push_back(std::move(f));

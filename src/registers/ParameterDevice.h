@@ -53,14 +53,19 @@ struct ParameterJob {
 
     static constexpr int kDefaultReplyMarginMs = 100;
     static constexpr int kDefaultReadBackDelayMs = 100;
-    static constexpr int kAttempts = 2;
+    // Asks for a register before it counts as unanswered, or as answered by two devices.
+    static constexpr int kAttempts = 3;
 };
 
 // Reads one register by its definition; nothing when it does not answer after kAttempts. A
 // reply of another width than the definition's is an error naming the register and the type,
-// since it means the definitions are not those of the device.
+// since it means the definitions are not those of the device; so is a register that never
+// answered alone (TwoAnswersText).
 std::optional<std::uint32_t> ReadRegister(protocol::RegisterLink& link, const ParameterJob& job,
                                           const RegisterDef& def, const std::string& deviceType);
+
+// "KP: more than one answer at address 3; two devices may answer at that address"
+std::string TwoAnswersText(const std::string& name, int address);
 
 // Every register the definitions name (placeholders aside; a number named twice once), in
 // register order, with the header: the given program version, the device type's name, the
@@ -105,6 +110,7 @@ struct RestoreFailure {
     std::string text() const;               // "KP: reads back 1.0000000, not 1.5000000"
     std::uint32_t wanted = 0;
     int type = 0;
+    std::string reason;  // why there is no value to compare, when it is not silence
 };
 // Writes every step, waits readBackDelayMs, reads each register back. Progress counts the
 // writes and then the reads. The failures, in register order; empty when all read back right.

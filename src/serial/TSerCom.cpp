@@ -200,11 +200,13 @@ void TSerCom::SetBaudRate(int rate) {
     }
 }
 
-TSerCom::Waited TSerCom::WaitReadable(int ms, bool wakeable) {
+TSerCom::Waited TSerCom::WaitReadable(std::chrono::nanoseconds timeout, bool wakeable) {
     pollfd pfd[2] = {{Handle, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     const nfds_t count = wakeable && wakeFd_ >= 0 ? 2 : 1;
+    const auto ns = std::max<std::int64_t>(0, timeout.count());
+    const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
     for (;;) {
-        int r = ::poll(pfd, count, ms);
+        int r = ::ppoll(pfd, count, &ts, nullptr);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) throw TSerErr(TSerErr::Io, "Error reading port");
         if (count == 2 && (pfd[1].revents & POLLIN)) {
@@ -265,7 +267,17 @@ int TSerCom::ReadWithin(std::uint32_t ms, bool wakeable) {
         if (r >= 0) return r;
         int left = RemainingMs(deadline);
         if (left <= 0) return -1;
-        if (WaitReadable(left, wakeable) == Waited::Woken) return -1;
+        if (WaitReadable(std::chrono::milliseconds(left), wakeable) == Waited::Woken) return -1;
+    }
+}
+
+int TSerCom::ReadByteBefore(Clock::time_point deadline) {
+    for (;;) {
+        int r = ReadByte();
+        if (r >= 0) return r;
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return -1;
+        WaitReadable(left, false);
     }
 }
 
@@ -395,7 +407,8 @@ void TSerCom::FillReceiveRing(std::uint32_t n, const std::function<bool()>& aban
         }
         int left = RemainingMs(deadline);
         if (left <= 0) break;
-        if (WaitReadable(left, static_cast<bool>(abandon)) == Waited::Woken && abandon())
+        if (WaitReadable(std::chrono::milliseconds(left), static_cast<bool>(abandon)) == Waited::Woken &&
+            abandon())
             throw TSerErr(TSerErr::Io, "Error recving data");
     }
     if (got.size() < m) throw TSerErr(TSerErr::Io, "Error no data");

@@ -48,6 +48,9 @@ public:
     // Like WaitByte but returns -1 instead of throwing when the time passes without a byte.
     // Port errors (a hang-up included) still throw.
     int ReadByteWithin(std::uint32_t ms);
+    // Like ReadByteWithin, to a point in time rather than whole milliseconds: the short waits
+    // that tell a quiet line from one still carrying bytes.
+    int ReadByteBefore(std::chrono::steady_clock::time_point deadline);
     // Like ReadByteWithin, but WakeReader() from another thread ends the wait at once with -1
     // (the idle wait of the receive thread, so a stop or pause never waits out the poll).
     int ReadByteOrWake(std::uint32_t ms);
@@ -112,7 +115,7 @@ private:
     enum class Waited { Readable, TimedOut, Woken };
     // Waits up to ms for the port (or, when wakeable, a wake-up) to become readable. Throws on
     // port errors.
-    Waited WaitReadable(int ms, bool wakeable = false);
+    Waited WaitReadable(std::chrono::nanoseconds timeout, bool wakeable = false);
     int ReadWithin(std::uint32_t ms, bool wakeable);
     void DropReadBuffer() { readPos_ = readLen_ = 0; }
     void Tapped(TrafficTap::Direction direction, const std::uint8_t* p, std::size_t count) {

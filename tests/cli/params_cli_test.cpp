@@ -53,8 +53,37 @@ TEST_F(CliParams, ScanPrintsAddressFirmwareAndTypeOfEachDeviceAndFailsWhenNoneAn
     r = run("--baud 115200 scan --from 4 --to 16 --json");
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out,
-              "{\"from\":4,\"to\":16,\"complete\":true,\"late_replies\":0,\"devices\":[]}\n");
+              "{\"from\":4,\"to\":16,\"complete\":true,\"late_replies\":0,\"devices\":[],"
+              "\"two_devices_at\":[]}\n");
     EXPECT_EQ(run("scan --from 9 --to 8").status, 2);
+}
+
+// A new drive added to a line with its factory address: two devices answer every question to
+// that address, the one 2 ms after the other. No command may take either answer for the
+// device's, and each says why it failed.
+TEST_F(CliParams, TwoDevicesAtOneAddressFailEveryCommandSayingSo) {
+    addMotor(3, VX20_95)->setValue(kKP, 0x1800);
+    addMotor(3, VX20_95, 2)->setValue(kKP, 0x0800);
+    addMotor(5, VX20_95);
+    start();
+    const std::string two = "more than one answer at address 3; two devices may answer at that address";
+    for (const char* args : {"--address 3 read KP", "--address 3 read 16", "--address 3 write KP 2.0"}) {
+        CliRun r = run(std::string("--baud 115200 ") + args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.out, "") << args;
+        EXPECT_NE(r.err.find(two), std::string::npos) << args << ": " << r.err;
+    }
+    CliRun save = run("--baud 115200 --address 3 params save " + path("set.params"));
+    EXPECT_EQ(save.status, 1);
+    EXPECT_NE(save.err.find(two), std::string::npos) << save.err;
+    EXPECT_FALSE(std::ifstream(path("set.params")).good());
+
+    CliRun scan = run("--baud 115200 scan --from 0 --to 8");
+    EXPECT_EQ(scan.status, 1);
+    EXPECT_EQ(scan.out, "5\t1.28\tVX20-95\n");
+    EXPECT_NE(scan.err.find("Two devices answer at address 3: give one of them another address"),
+              std::string::npos)
+        << scan.err;
 }
 
 TEST_F(CliParams, SaveDiffAndRestoreGoRound) {
