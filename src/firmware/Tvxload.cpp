@@ -34,6 +34,8 @@ constexpr int kMode0ResetPatterns = 7;
 // stuck.
 constexpr std::uint32_t kGoneOutSlackMs = 1000;
 constexpr char kPortTimeoutText[] = "No Data";
+constexpr char kTwoIdentifyAnswersText[] = "Two answers to identify: is another module on the line?";
+constexpr char kIdentifyDiffersText[] = "The identify answers differ: is another module on the line?";
 constexpr std::uint8_t kFillerByte = 0xFF;
 constexpr std::uint8_t kPatternFill = 0xFF;
 constexpr std::uint8_t kResetDestination = 0xFF;
@@ -227,6 +229,9 @@ TVxLoad::Identity TVxLoad::Identify() {
     SendCommand(kIdentify);
     std::uint8_t data[15] {};
     ReadReply(kIdentify, kIdentifyTimeoutMs, data);
+    // Nothing follows the identify reply; what came during the pause after it is a second
+    // answer (another module on the line, or this one's twice), and either may be the one read.
+    if (port_->DiscardInput() > 0) throw TErr(0, kTwoIdentifyAnswersText);
     Identity id;
     id.version = static_cast<std::uint16_t>((data[0] << 8) | data[1]);
     id.revision = static_cast<std::int8_t>(data[2]);
@@ -445,15 +450,25 @@ void TVxLoad::CheckIdentity() {
         Attempts = kMaxAttempts;
         return TErr(0, "Incompatible hardware!");
     };
+    // The hardware checks and the patch act on what the module says it is: every identify
+    // answer of the check must say the same as the first, or the attempt fails and is made
+    // again, rather than one stray answer deciding.
+    const auto confirmed = [&] {
+        const Identity again = Identify();
+        if (again.version != first.version || again.revision != first.revision ||
+            again.hardware != first.hardware)
+            throw TErr(0, kIdentifyDiffersText);
+        return again;
+    };
     if (LoaderMode == 1) {
-        if (Identify().revision < 21 && HardwareCode == 4) throw incompatible();
-        if (Identify().revision > 20) {
+        if (confirmed().revision < 21 && HardwareCode == 4) throw incompatible();
+        if (confirmed().revision > 20) {
             const std::uint32_t k = HardwareCode == 4 ? 1 : HardwareCode;
-            if (Identify().hardware != k) throw incompatible();
+            if (confirmed().hardware != k) throw incompatible();
             PatchWanted = true;
         }
     } else if (LoaderMode == 3) {
-        if (Identify().hardware != HardwareCode) throw incompatible();
+        if (confirmed().hardware != HardwareCode) throw incompatible();
     }
 }
 

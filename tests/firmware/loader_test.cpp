@@ -208,6 +208,64 @@ TEST_F(Loader, ThePatchIsAppliedOnceAndOnlyToTheFirstBlockAtAddressZero) {
     EXPECT_EQ(loader->ErrorLog(), std::vector<std::string> {"Error in data transfer: 3"});
 }
 
+// Another module on the line answers the first `times` identify commands too, before this
+// one, claiming a newer revision.
+class SecondModuleAnswersIdentify : public sim::DeviceModel {
+public:
+    SecondModuleAnswersIdentify(std::shared_ptr<sim::DeviceModel> inner, int times)
+        : inner_(std::move(inner)), left_(times) {}
+    void onByte(std::uint8_t b, sim::Clock::time_point at, std::vector<std::uint8_t>& reply) override {
+        inner_->onByte(b, at, reply);
+        if (left_ > 0 && reply.size() == 7 && reply[0] == 0xA8) {
+            --left_;
+            Bytes foreign {0xA8, 0x04, reply[2], reply[3], 27, reply[5]};
+            unsigned sum = 0;
+            for (auto v : foreign) sum += v;
+            foreign.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
+            reply.insert(reply.begin(), foreign.begin(), foreign.end());
+        }
+    }
+    std::vector<LaterOutput> takeLaterOutput() override { return inner_->takeLaterOutput(); }
+
+private:
+    std::shared_ptr<sim::DeviceModel> inner_;
+    int left_;
+};
+
+// A revision-10 module takes the image as it is; the new-hardware patch goes only to a module
+// that says it is newer. Another module's identify answer never decides that: the attempt that
+// heard two answers is made again, and an update that never hears one alone fails.
+TEST_F(Loader, AnotherModulesIdentifyAnswerNeverDecidesThePatch) {
+    for (int times : {2, 1000}) {
+        SCOPED_TRACE(::testing::Message() << times << " answers of the other module");
+        const Bytes first = Checked(Counting(200, 3));
+        auto image = ImageFor(1, 1);
+        image.AddFlash(0, first);
+        auto config = Waiting(1, 1);
+        config.revision = 10;
+        onLine = [times](std::shared_ptr<sim::Bootloader> d) -> std::shared_ptr<sim::DeviceModel> {
+            return std::make_shared<SecondModuleAnswersIdentify>(d, times);
+        };
+        Start(image.Bytes(), config);
+        const auto statuses = RunToEnd(60s);
+        ASSERT_FALSE(statuses.empty());
+        const auto blocks = device->blocks();
+        if (times == 2) {
+            EXPECT_EQ(statuses.back(), (Status {8, 0}));
+            ASSERT_EQ(blocks.size(), 1u);
+            EXPECT_EQ(blocks[0].data, first);
+            ASSERT_FALSE(failures.empty());
+            EXPECT_EQ(failures.front(), "Two answers to identify: is another module on the line?");
+        } else {
+            EXPECT_EQ(statuses.back(), (Status {9, 1}));
+            EXPECT_TRUE(blocks.empty());
+        }
+        TearDown();
+        sink.clear();
+        failures.clear();
+    }
+}
+
 // A failed block: a new wake-up, then the same block again; the blocks before it are not sent
 // again and the percentage goes on from the blocks already sent.
 TEST_F(Loader, AFailureInTheMiddleResumesAtTheFailedRecord) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -68,7 +70,7 @@ protected:
     // round is needed) and the loader on the image, as the window starts an update.
     void Start(const Bytes& image, sim::Bootloader::Config config) {
         device = std::make_shared<sim::Bootloader>(config);
-        sim = std::make_unique<sim::SimPort>(device);
+        sim = std::make_unique<sim::SimPort>(onLine ? onLine(device) : device);
         if (lineRate > 0) {
             sim->setBaudRate(lineRate);
             sim->setPaceInput(true);
@@ -134,6 +136,8 @@ protected:
     // With a rate, the simulated line carries bytes both ways at the rates each end is set to
     // (the device's own rate while it has one), as a real line does; 0: as fast as it can.
     int lineRate = 0;
+    // What the line holds besides the device, given the device (another module on it, say).
+    std::function<std::shared_ptr<sim::DeviceModel>(std::shared_ptr<sim::Bootloader>)> onLine;
     // Whether the loader starts with a reset request, as the window and the CLI start it.
     bool resetWanted = true;
     // Whether RunToEnd turns the module off and on when the loader asks for it.
