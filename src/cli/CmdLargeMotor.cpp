@@ -93,7 +93,7 @@ void HexStep(const std::string& what, F&& f) {
     }
 }
 
-void FlashReadCommand(CommandContext& ctx, const std::string& output) {
+void FlashReadCommand(CommandContext& ctx, const std::string& output, bool fast) {
     auto port = OpenPort(ctx.options);
     InterruptStops interrupt;
     ToolContext tool {*port};
@@ -102,9 +102,9 @@ void FlashReadCommand(CommandContext& ctx, const std::string& output) {
     ProgressLine line;
     try {
         DeviceStep([&] {
-            outcome = ReadFlashToFile(tool, output, [&line](std::uint32_t n) {
-                line.show("KBytes read: " + ReadCountText(n));
-            });
+            outcome = ReadFlashToFile(
+                tool, output, [&line](std::uint32_t n) { line.show("KBytes read: " + ReadCountText(n)); },
+                fast ? FlashReadMode::Fast : FlashReadMode::Verified);
         });
     } catch (const std::runtime_error& e) {
         throw CommandError{kExitDevice, e.what()};
@@ -296,7 +296,11 @@ void AddLargeMotorCommands(CLI::App& app, CommandContext& ctx) {
     auto output = std::make_shared<std::string>(kFlashReadFile);
     read->add_option("-o,--output", *output, "File to write (replaced only when every block arrived)")
         ->capture_default_str();
-    read->callback([&ctx, output] { FlashReadCommand(ctx, *output); });
+    auto fast = std::make_shared<bool>(false);
+    read->add_flag("--fast", *fast,
+                   "Read each block once, not until two reads agree: half the time, but a byte "
+                   "garbled on the line goes into the file unseen");
+    read->callback([&ctx, output, fast] { FlashReadCommand(ctx, *output, *fast); });
 
     auto* write = app.add_subcommand("flash-write", "Write a flash file of up to 4096 bytes at 57600 baud ('D', 'F', "
                                                     "'G')");

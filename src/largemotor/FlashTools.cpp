@@ -10,6 +10,7 @@
 
 #include "firmware/HexFile.h"
 #include "largemotor/BootCommands.h"
+#include "serial/LineTime.h"
 #include "serial/TSerErr.h"
 #include "util/SafeFile.h"
 
@@ -91,20 +92,104 @@ PortLoan::~PortLoan() {
     if (ctx_.thread) ctx_.thread->Resume();
 }
 
+namespace {
+
+// The flash data carries no check: a flipped byte, a reply that came twice or from another
+// device, or a late one taken for the next block would go into the file unseen. So every block
+// is read until two reads in a row agree, each taken only on a quiet line and with nothing
+// after it, and asked again a few times before the read gives up naming the block.
+constexpr int kBlockReads = 6;
+// Long enough for what a reply can still bring after its end (a second answer comes within a
+// device's turnaround), short beside a block's line time.
+constexpr int kTurnaroundMs = 3;
+constexpr int kSettleQuietMs = 50;
+constexpr int kSettleLimitMs = 2000;
+
+std::string BlockText(std::uint32_t address) {
+    char text[32];
+    std::snprintf(text, sizeof text, "Flash block 0x%06X: ", address);
+    return text;
+}
+
+// Waits until no byte has come for quietMs. A line that never goes quiet is an error.
+void SettleLine(const ToolContext& ctx) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleLimitMs);
+    while (ctx.port.ReadByteWithin(kSettleQuietMs) >= 0) {
+        ctx.port.DiscardInput();
+        if (std::chrono::steady_clock::now() >= end)
+            throw serial::TSerErr(serial::TSerErr::Io, "the line never goes quiet");
+    }
+}
+
+// One read of a block: the request, the empty reply, the data and the 4 bytes after them. What
+// follows within a turnaround makes the read void (stray), as does a failed check (thrown).
+struct BlockRead {
+    std::vector<std::uint8_t> data;
+    bool stray = false;
+};
+BlockRead ReadBlockOnce(const ToolContext& ctx, std::uint32_t address, bool checkAfter) {
+    BlockRead r;
+    r.data.resize(kFlashReadBlock);
+    SendCommand(ctx.port, ReadCommand(address, kFlashReadBlock));
+    ctx.port.EnsureSent(kAnswerSlackMs);
+    ReadExpected(ctx, Boot::Read);
+    ReadExpected(ctx, 0x00);
+    ReadExpected(ctx, 0x5D);
+    for (std::uint32_t i = 0; i < kFlashReadBlock; ++i)
+        r.data[i] = static_cast<std::uint8_t>(ctx.port.WaitByte(kDataTimeoutMs));
+    for (int i = 0; i < kReadTrailerBytes; ++i) ctx.port.WaitByte(kDataTimeoutMs);
+    if (checkAfter) {
+        const auto quiet = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTurnaroundMs) +
+                           serial::LineTime(kReadTrailerBytes, ctx.port.GetBaudRate());
+        r.stray = ctx.port.ReadByteBefore(quiet) >= 0;
+    }
+    return r;
+}
+
+}  // namespace
+
 std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
-                                                   const std::function<void(std::uint32_t)>& progress) {
+                                                   const std::function<void(std::uint32_t)>& progress,
+                                                   FlashReadMode mode) {
     std::vector<std::uint8_t> flash(kFlashSize);
     PortLoan loan(ctx, true);
+    const bool verify = mode == FlashReadMode::Verified;
     for (std::uint32_t offset = 0; offset < kFlashSize; offset += kFlashReadBlock) {
-        if (ctx.cancelled()) return std::nullopt;
-        SendCommand(ctx.port, ReadCommand(kFlashBase + offset, kFlashReadBlock));
-        ctx.port.EnsureSent(kAnswerSlackMs);
-        ReadExpected(ctx, Boot::Read);
-        ReadExpected(ctx, 0x00);
-        ReadExpected(ctx, 0x5D);
-        for (std::uint32_t i = 0; i < kFlashReadBlock; ++i)
-            flash[offset + i] = static_cast<std::uint8_t>(ctx.port.WaitByte(kDataTimeoutMs));
-        for (int i = 0; i < kReadTrailerBytes; ++i) ctx.port.WaitByte(kDataTimeoutMs);
+        const std::uint32_t address = kFlashBase + offset;
+        std::optional<std::vector<std::uint8_t>> last;  // the read before, taken clean
+        std::string failure = "no two reads agree";
+        bool done = false;
+        for (int n = 0; n < kBlockReads && !done; ++n) {
+            if (ctx.cancelled()) return std::nullopt;
+            // Bytes waiting now came after the read before had been checked: it counts no more.
+            if (ctx.port.DiscardInput() > 0) {
+                last.reset();
+                SettleLine(ctx);
+            }
+            try {
+                // A first read is checked by the second; the one that would be taken is checked
+                // for anything after it.
+                BlockRead r = ReadBlockOnce(ctx, address, !verify || last.has_value());
+                if (r.stray) {
+                    failure = "more than one answer";
+                    last.reset();
+                    SettleLine(ctx);
+                    continue;
+                }
+                if (!verify || (last && *last == r.data)) {
+                    std::copy(r.data.begin(), r.data.end(), flash.begin() + offset);
+                    done = true;
+                } else {
+                    if (last) failure = "no two reads agree";
+                    last = std::move(r.data);
+                }
+            } catch (const serial::TSerErr& e) {
+                failure = e.Text;
+                last.reset();
+                SettleLine(ctx);
+            }
+        }
+        if (!done) throw serial::TSerErr(serial::TSerErr::Io, (BlockText(address) + failure).c_str());
         if (progress) progress(offset + kFlashReadBlock);
     }
     ctx.sleep(kSettleMs);
@@ -112,11 +197,11 @@ std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
 }
 
 FlashReadOutcome ReadFlashToFile(const ToolContext& ctx, const std::string& path,
-                                 const std::function<void(std::uint32_t)>& progress) {
+                                 const std::function<void(std::uint32_t)>& progress, FlashReadMode mode) {
     // A file that cannot be written is found before the long read, not after it.
     if (std::string reason = util::CheckWritableSafely(path); !reason.empty())
         throw std::runtime_error(reason);
-    const auto flash = ReadFlash(ctx, progress);
+    const auto flash = ReadFlash(ctx, progress, mode);
     if (!flash) return FlashReadOutcome::Cancelled;
     if (std::string reason = util::WriteFileSafely(path, *flash); !reason.empty()) throw std::runtime_error(reason);
     return FlashReadOutcome::Written;

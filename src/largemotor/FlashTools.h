@@ -47,19 +47,25 @@ private:
     bool restoreRate_;
 };
 
-// "Read Flash": 128 read commands of 1024 bytes from 0xC00000, each answered by the empty
-// reply, the data and 4 more bytes; progress after each block with the bytes read so far.
-// Returns the 0x20000 bytes, or nothing when cancelled between blocks. Port failures and
-// unexpected bytes throw TSerErr. Leaves the port at 19200 baud.
+// "Read Flash": read commands of 1024 bytes from 0xC00000, each answered by the empty reply,
+// the data and 4 more bytes; progress after each block with the bytes read so far. The data
+// carry no check, so each block is read until two reads in a row agree (Verified, about twice
+// the line time), or once (Fast: a byte flipped on the line goes into the result unseen); a
+// read is taken only on a quiet line with nothing after it, and a block is asked a few times
+// before the read fails with a TSerErr naming it ("Flash block 0xC01400: No Data"). Returns
+// the 0x20000 bytes, or nothing when cancelled between reads. Leaves the port at 19200 baud.
+enum class FlashReadMode { Verified, Fast };
 std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
-                                                   const std::function<void(std::uint32_t)>& progress = {});
+                                                   const std::function<void(std::uint32_t)>& progress = {},
+                                                   FlashReadMode mode = FlashReadMode::Verified);
 
 // "Read Flash" into a file (the tool's "flash.bin"): written through a temporary file only when
 // every block has arrived, so a failure or a cancel leaves an older file as it was. Throws
 // std::runtime_error with the reason when the file cannot be written.
 enum class FlashReadOutcome { Written, Cancelled };
 FlashReadOutcome ReadFlashToFile(const ToolContext& ctx, const std::string& path,
-                                 const std::function<void(std::uint32_t)>& progress = {});
+                                 const std::function<void(std::uint32_t)>& progress = {},
+                                 FlashReadMode mode = FlashReadMode::Verified);
 constexpr const char* kFlashReadFile = "flash.bin";
 
 // "Write Flash": the flash file zero-padded (or cut) to 4096 bytes, sent at 57600 baud after
