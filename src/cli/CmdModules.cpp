@@ -17,6 +17,7 @@
 #include "modules/MotorTests.h"
 #include "protocol/ByteText.h"
 #include "registers/Definitions.h"
+#include "registers/ParameterDevice.h"
 #include "util/Json.h"
 
 namespace vindelor::cli {
@@ -52,11 +53,15 @@ void WithTextsChecked(Fn fn) {
     }
 }
 
-protocol::ReceivedMessage Await(Session& s, int number, const char* what) {
-    auto m = s.sink().take(number, std::chrono::milliseconds(kReplyTimeoutMs));
+// A request and its reply, taken only when it came alone (Session::askAlone).
+protocol::ReceivedMessage Ask(Session& s, const std::function<void()>& send, int number, const char* what) {
+    auto asked = s.askAlone(send, [number](const protocol::ReceivedMessage& r) { return r.number == number; },
+                            kReplyTimeoutMs);
     s.flushSendEcho();
-    if (!m) throw CommandError {kExitDevice, std::string("No answer from the device to the ") + what};
-    return *m;
+    if (asked.reply) return *asked.reply;
+    if (asked.doubtful > 0)
+        throw CommandError {kExitDevice, registers::TwoAnswersText(std::string("The ") + what, s.address())};
+    throw CommandError {kExitDevice, std::string("No answer from the device to the ") + what};
 }
 
 // Message boxes of the register write become lines on stderr.
@@ -125,8 +130,8 @@ void PollCommand(CommandContext& ctx, const ModuleArgs& a) {
 
 void ModuleStatusCommand(CommandContext& ctx) {
     Session s(ctx.options);
-    modules::SendModuleStatusRequest(s.sender());
-    const auto m = Await(s, protocol::MsgModuleStatus, "status request");
+    const auto m =
+        Ask(s, [&] { modules::SendModuleStatusRequest(s.sender()); }, protocol::MsgModuleStatus, "status request");
     if (ctx.json) {
         const modules::ModuleStatus st = modules::ParseModuleStatus(m.payload);
         std::vector<std::string> raw;
@@ -148,8 +153,8 @@ void ModuleStatusCommand(CommandContext& ctx) {
 void ModuleReadCommand(CommandContext& ctx, const ModuleArgs& a) {
     Session s(ctx.options);
     WithTextsChecked([&] { modules::ReadInteger(a.reg); });
-    modules::SendModuleRegisterRead(s.sender(), a.reg);
-    const auto m = Await(s, protocol::MsgModuleRegister, "module register read");
+    const auto m = Ask(s, [&] { modules::SendModuleRegisterRead(s.sender(), a.reg); }, protocol::MsgModuleRegister,
+                       "module register read");
     std::cout << modules::ModuleRegisterText(static_cast<int>(m.wParam), static_cast<std::uint32_t>(m.lParam))
               << std::endl;
 }
@@ -167,8 +172,7 @@ void ModuleWriteCommand(CommandContext& ctx, const ModuleArgs& a) {
 void ViewCommand(CommandContext& ctx, std::uint8_t command, int reply, const char* what,
                  std::string (*text)(std::span<const std::uint8_t>)) {
     Session s(ctx.options);
-    modules::SendDebugRequest(s.sender(), command);
-    const auto m = Await(s, reply, what);
+    const auto m = Ask(s, [&] { modules::SendDebugRequest(s.sender(), command); }, reply, what);
     std::string shown = TerminalText(text(m.payload));
     if (!shown.empty() && shown.back() != '\n') shown += '\n';
     std::cout << shown;

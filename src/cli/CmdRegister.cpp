@@ -107,46 +107,12 @@ public:
         return -1;
     }
 
-    // Hands queued replies to the list as the window's dispatcher does, until done() holds or
-    // the time runs out. Returns whether done() held.
-    template <typename Done>
-    bool pump(Done done, int timeoutMs, const std::function<void(const protocol::ReceivedMessage&)>& onSample = {}) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!done()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return false;
-            auto m = session->sink().take([](const protocol::ReceivedMessage&) { return true; }, left);
-            if (!m) return done();
-            if (m->number == protocol::MsgRegisterValue)
-                list.onRegisterValue(static_cast<int>(m->wParam), static_cast<std::uint32_t>(m->lParam));
-            if (m->number == protocol::MsgSampleRow) {
-                list.addSampleRow(m->payload);
-                if (onSample) onSample(*m);
-            }
-            lastNumber = m->number;
-            lastRegister = m->wParam;
-            lastValue = static_cast<std::uint32_t>(m->lParam);
-        }
-        session->sink().endEchoLine();
-        return true;
-    }
-
-    // Waits for the value reply of a register.
-    bool awaitValue(int number) {
-        lastNumber = 0;
-        return pump([&] { return lastNumber == protocol::MsgRegisterValue && lastRegister == number; },
-                    kReplyTimeoutMs);
-    }
-
     registers::RegisterList list;
     CliNotifier notes;
     bool loaded = false;
     std::vector<std::string> loadErrors;
     Session* session = nullptr;
     std::optional<std::string> typedValue;
-    int lastNumber = 0;
-    std::int64_t lastRegister = -1;
-    std::uint32_t lastValue = 0;
 };
 
 std::uint8_t RegisterNumber(const std::string& text) {
@@ -356,8 +322,8 @@ void ListCommand(CommandContext& ctx, const RegisterArgs& a) {
         for (int i = 0; i < regs.list.defs.registerCount; ++i) {
             const auto& def = regs.list.defs.registerTable[static_cast<std::size_t>(i)];
             if (def.type == registers::Dummy || def.number < 0) continue;
-            regs.list.RequestRegister(i);
-            if (!regs.awaitValue(def.number)) throw NoAnswer("for register " + std::to_string(def.number));
+            regs.list.onRegisterValue(
+                def.number, s->readRegisterAlone(def.number, util::TrimRight(def.name), kReplyTimeoutMs));
         }
     }
     if (ctx.json) {
@@ -430,11 +396,26 @@ void SampleCommand(CommandContext& ctx, const RegisterArgs& a) {
             std::cout << row[0] << "\t" << row[1] << "\t" << row[2] << "\t" << row[3] << "\t" << row[4] << std::endl;
         }
     };
+    // As the list's key S does on an empty table, the selectors first: they name the registers
+    // of the columns. Each is read alone, as is each sample.
+    for (int k = 0; k < registers::RegisterList::kSampleChannels; ++k) {
+        const int reg = regs.list.defs.sampleBase + k;
+        const int j = regs.list.defs.findRegisterIndex(reg);
+        if (j < 0) continue;
+        const std::string name = util::TrimRight(regs.list.defs.registerTable[static_cast<std::size_t>(j)].name);
+        regs.list.onRegisterValue(reg, s.readRegisterAlone(reg, name, kReplyTimeoutMs));
+    }
     for (int i = 0; i < a.count; ++i) {
-        const std::size_t want = regs.list.sampleRows.size() + 1;
-        regs.list.keyPress('S', -1);
-        if (!regs.pump([&] { return regs.list.sampleRows.size() >= want; }, kReplyTimeoutMs, print))
+        const auto asked = s.askAlone([&] { s.sender().SendCommand(protocol::Cmd::Sample); },
+                                      [](const protocol::ReceivedMessage& m) { return m.number == protocol::MsgSampleRow; },
+                                      kReplyTimeoutMs);
+        if (!asked.reply) {
+            if (asked.doubtful > 0)
+                throw CommandError {kExitDevice, registers::TwoAnswersText("The sample command", ctx.options.address)};
             throw NoAnswer("to the sample command");
+        }
+        regs.list.addSampleRow(asked.reply->payload);
+        print(*asked.reply);
     }
 }
 

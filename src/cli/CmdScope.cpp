@@ -49,13 +49,8 @@ std::array<std::uint32_t, registers::kScopeChannels> ReadSelectors(
     std::array<std::uint32_t, registers::kScopeChannels> selectors{};
     for (int c = 0; c < registers::kScopeChannels; ++c) {
         const int reg = defs.sampleBase + c;
-        s.sender().SendReadRequest(static_cast<std::uint8_t>(reg));
-        auto v = s.awaitRegister(reg, kSelectorTimeoutMs);
-        if (!v)
-            throw CommandError{
-                kExitDevice,
-                "No answer from the device to the read of sample selector " + std::to_string(reg)};
-        selectors[static_cast<std::size_t>(c)] = *v;
+        selectors[static_cast<std::size_t>(c)] =
+            s.readRegisterAlone(reg, "sample selector " + std::to_string(reg), kSelectorTimeoutMs);
     }
     return selectors;
 }

@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
+#include <thread>
 
 #include "cli/Trace.h"
 #include "protocol/ByteText.h"
+#include "registers/ParameterDevice.h"
+#include "serial/LineTime.h"
 #include "serial/PortNames.h"
 
 namespace vindelor::cli {
@@ -102,15 +105,63 @@ BorrowedPort::~BorrowedPort() {
     session_.receiveThread().Resume();
 }
 
-std::optional<std::uint32_t> Session::awaitRegister(int registerNumber, int timeoutMs) {
-    auto m = sink_.take(
+namespace {
+
+// Until the receive thread has heard nothing for `quiet`, at most kSettleRounds times as long.
+void Settle(protocol::RecvThread& thread, std::chrono::milliseconds quiet) {
+    constexpr int kSettleRounds = 10;
+    for (int round = 0; round < kSettleRounds; ++round) {
+        const auto before = thread.Count().bytes;
+        std::this_thread::sleep_for(quiet);
+        if (thread.Count().bytes == before) return;
+    }
+}
+
+}  // namespace
+
+Session::Asked Session::askAlone(const std::function<void()>& send,
+                                 const std::function<bool(const protocol::ReceivedMessage&)>& match,
+                                 int timeoutMs) {
+    Asked asked;
+    for (int attempt = 0; attempt < kAskAttempts; ++attempt) {
+        if (attempt > 0) Settle(*thread_, std::chrono::milliseconds(kSettleQuietMs));
+        const auto before = thread_->Count();
+        send();
+        auto m = sink_.take(match, std::chrono::milliseconds(timeoutMs));
+        sink_.endEchoLine();
+        if (!m) {
+            // A broken reply is asked again; silence is the answer.
+            if (thread_->Count().bytes == before.bytes) return asked;
+            continue;
+        }
+        const auto quiet =
+            serial::LineTime(static_cast<std::size_t>(protocol::RecvThread::ReplyFrameBytes(m->number, m->wParam)),
+                             port_->GetBaudRate()) +
+            std::chrono::milliseconds(protocol::RegisterLink::kTurnaroundMs);
+        std::this_thread::sleep_for(quiet);
+        const auto after = thread_->Count();
+        if (after.frames == before.frames + 1 && after.stray() == before.stray()) {
+            asked.reply = std::move(m);
+            return asked;
+        }
+        ++asked.doubtful;
+        // Whatever else came may have been queued as a message of its own: it is nobody's.
+        sink_.drain();
+    }
+    return asked;
+}
+
+std::uint32_t Session::readRegisterAlone(int registerNumber, const std::string& name, int timeoutMs) {
+    const auto asked = askAlone(
+        [&] { sender_.SendReadRequest(static_cast<std::uint8_t>(registerNumber)); },
         [registerNumber](const protocol::ReceivedMessage& r) {
             return r.number == protocol::MsgRegisterValue && r.wParam == registerNumber;
         },
-        std::chrono::milliseconds(timeoutMs));
-    sink_.endEchoLine();
-    if (!m) return std::nullopt;
-    return static_cast<std::uint32_t>(m->lParam);
+        timeoutMs);
+    if (asked.reply) return static_cast<std::uint32_t>(asked.reply->lParam);
+    if (asked.doubtful > 0)
+        throw CommandError {kExitDevice, registers::TwoAnswersText(name, options_.address)};
+    throw CommandError {kExitDevice, "No answer from the device to the read of " + name};
 }
 
 }  // namespace vindelor::cli

@@ -42,6 +42,7 @@ public:
 
     protocol::Sender& sender() { return sender_; }
     CliSink& sink() { return sink_; }
+    int address() const { return options_.address; }
     serial::TSerCom& port() { return *port_; }
     // Paused by commands that talk to the port themselves, and resumed after them.
     protocol::RecvThread& receiveThread() { return *thread_; }
@@ -53,8 +54,25 @@ public:
     // second, no CPU spent meanwhile), restarts the receive thread and says "Port back".
     // False when cancelled() turned true first. (Reconnect.cpp)
     bool reconnect(const std::function<bool()>& cancelled);
-    // Waits for the value reply of a register; nothing after the time-out.
-    std::optional<std::uint32_t> awaitRegister(int registerNumber, int timeoutMs);
+    // One question through the receive thread that must get one answer: `send` sends it, and
+    // the first queued message that `match` takes is its reply, taken only when the thread
+    // heard nothing else from before the question until a reply's line time and a turnaround
+    // after it. Otherwise (a second device at the address, a reply that came twice or late,
+    // noise) the line is let go quiet and the question asked again, up to kAskAttempts times.
+    // Nothing when no reply came at all (not asked again: silence is the device's answer),
+    // or, with doubtful > 0, when every reply came with company.
+    struct Asked {
+        std::optional<protocol::ReceivedMessage> reply;
+        int doubtful = 0;
+    };
+    static constexpr int kAskAttempts = 3;
+    // How long the line must have been quiet before a question is asked again.
+    static constexpr int kSettleQuietMs = 100;
+    Asked askAlone(const std::function<void()>& send,
+                   const std::function<bool(const protocol::ReceivedMessage&)>& match, int timeoutMs);
+    // The value of a register read through askAlone; throws CommandError (status 1) naming
+    // `name` when it never answers alone or not at all.
+    std::uint32_t readRegisterAlone(int registerNumber, const std::string& name, int timeoutMs);
 
 private:
     GlobalOptions options_;

@@ -1,5 +1,6 @@
 #include "protocol/RecvThread.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -55,12 +56,39 @@ void RecvThread::WindowLink::send(const Message& message) {
 
 void RecvThread::Echo(int b) { link_.post(MsgReceivedByte, b, 0); }
 
+RecvThread::Heard RecvThread::Count() const {
+    std::lock_guard lock(heardMutex_);
+    return heard_;
+}
+
+int RecvThread::ReplyFrameBytes(int number, std::int64_t wParam) {
+    constexpr int kFraming = 3 + 2 + 2;  // the letters, the destination pair, the trailer
+    switch (number) {
+        case MsgRegisterValue:
+        case MsgModuleRegister: return kFraming + 2 + 2 + 2 * kMaxModuleRegisterBytes;
+        case MsgDebugInfo: return kFraming + 2 * kDebugInfoBytes;
+        default: return kFraming + 2 + 2 * static_cast<int>(std::clamp<std::int64_t>(wParam, 0, 255));
+    }
+}
+
+void RecvThread::Heard1() {
+    std::lock_guard lock(heardMutex_);
+    ++heard_.bytes;
+}
+
+void RecvThread::Delivered() {
+    std::lock_guard lock(heardMutex_);
+    heard_.framed += heard_.bytes - frameStart_;
+    ++heard_.frames;
+}
+
 int RecvThread::IdleRead(int waitMs, bool betweenFrames) {
     const auto ms = static_cast<std::uint32_t>(waitMs);
     const int b = waitMs <= 0       ? port_->ReadByte()
                   : betweenFrames ? port_->ReadByteOrWake(ms)
                                   : port_->ReadByteWithin(ms);
     if (b >= 0) {
+        Heard1();
         const std::int64_t second =
             std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count();
         if (second != echoSecond_) {
@@ -77,6 +105,7 @@ int RecvThread::IdleRead(int waitMs, bool betweenFrames) {
 
 int RecvThread::ReadExpected(int expected) {
     const int b = port_->WaitByte(kByteTimeoutMs);
+    Heard1();
     Echo(b);
     if (expected != -1 && b != expected)
         throw serial::TSerErr(serial::TSerErr::Open, "Forkert data modtaget");
@@ -116,6 +145,11 @@ void RecvThread::Execute() {
                 return;  // the port is gone; the next port replacement starts a new thread
             }
             if (candidate < 0) continue;
+        }
+        {
+            // The candidate is the last byte read, whether it came now or was held over.
+            std::lock_guard lock(heardMutex_);
+            frameStart_ = heard_.bytes - 1;
         }
         try {
             // The other two letters must follow within the header window of the first.
@@ -159,7 +193,9 @@ void RecvThread::Decode(int letter) {
     switch (letter) {
         case 'R': {
             const auto reply = ReadRegisterReplyBody([this] { return ReadPair(); }, [this] { ReadTrailer(); });
-            if (reply) link_.post(MsgRegisterValue, reply->registerNumber, reply->value);
+            if (!reply) return;
+            Delivered();
+            link_.post(MsgRegisterValue, reply->registerNumber, reply->value);
             return;
         }
         case '[': {
@@ -173,12 +209,14 @@ void RecvThread::Decode(int letter) {
             m.number = MsgModuleRegister;
             m.wParam = reg;
             m.lParam = value;
+            Delivered();
             link_.send(m);
             return;
         }
         case '0': {
             ReadPayload(kDebugInfoBytes, payload.data());
             ReadTrailer();
+            Delivered();
             link_.send({MsgDebugInfo, 0, 0, {payload.data(), kDebugInfoBytes}, {}});
             return;
         }
@@ -202,6 +240,7 @@ void RecvThread::Decode(int letter) {
     ReadTrailer();
     // The module status always goes out as its whole zero-filled block.
     const std::size_t size = letter == 'X' ? kModuleStatusBytes : static_cast<std::size_t>(n);
+    Delivered();
     link_.send({number, n, 0, {payload.data(), size}, {}});
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 #include "protocol/Messages.h"
 #include "serial/TSerCom.h"
@@ -39,6 +40,21 @@ public:
 
     std::atomic<bool> LoadFpga {false};
 
+    // What the thread has heard since it started: every byte it read, the bytes of the frames
+    // it handed on (a reply, decoded whole), and how many such frames. The rest is stray: noise,
+    // broken frames, replies of no kind it decodes. A caller that asked one question can tell
+    // from two counts whether exactly its one reply came, and nothing else.
+    struct Heard {
+        std::uint64_t bytes = 0;
+        std::uint64_t framed = 0;
+        std::uint64_t frames = 0;
+        std::uint64_t stray() const { return bytes - framed; }
+    };
+    Heard Count() const;
+    // The bytes of the reply frame behind a message (its longest, where the message does not
+    // tell): the line time a caller waits after it before it takes the reply as the only one.
+    static int ReplyFrameBytes(int number, std::int64_t wParam);
+
 protected:
     void Execute() override;
     void WakeForTerminate() override;
@@ -66,12 +82,18 @@ private:
     void ReadPayload(int count, std::uint8_t* out);
     void ReadTrailer();
     void Echo(int b);
+    // Counts a byte read; notes a frame handed on, from its first letter to the last byte read.
+    void Heard1();
+    void Delivered();
 
     serial::TSerCom* port_;
     MessageSink* window_;
     WindowLink link_ {*this};
     DownloadHook download_;
     std::atomic<bool> pauseRequest_ {false};
+    mutable std::mutex heardMutex_;
+    Heard heard_;
+    std::uint64_t frameStart_ = 0;  // bytes heard before the current frame's first letter
     std::int64_t echoSecond_ = -1;
     int echoCount_ = 0;
 };

@@ -53,12 +53,13 @@ TEST_F(LargeMotorCli, FlashReadWritesFlashBinInTheCurrentFolder) {
 
 TEST_F(LargeMotorCli, FlashReadThatTimesOutWritesNothing) {
     auto bootloader = std::make_shared<sim::FlashBootloader>();
-    bootloader->setSilentAfterReads(2);
+    bootloader->setSilentAfterReads(4);  // two blocks, each read twice
     use(bootloader);
     const CliRun r = run("flash-read -o out.bin");
     EXPECT_EQ(r.status, 1);
-    // The error starts a line of its own, after the progress.
-    EXPECT_NE(r.err.find("KBytes read: 2 (1%)\nvindelor-cli: No Data"), std::string::npos) << r.err;
+    // The error names the block, on a line of its own after the progress.
+    EXPECT_NE(r.err.find("KBytes read: 2 (1%)\nvindelor-cli: Flash block 0xC00800: No Data"), std::string::npos)
+        << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.bin")));
 }
 

@@ -67,7 +67,9 @@ TEST_F(CliParams, TwoDevicesAtOneAddressFailEveryCommandSayingSo) {
     addMotor(5, VX20_95);
     start();
     const std::string two = "more than one answer at address 3; two devices may answer at that address";
-    for (const char* args : {"--address 3 read KP", "--address 3 read 16", "--address 3 write KP 2.0"}) {
+    for (const char* args : {"--address 3 read KP", "--address 3 read 16", "--address 3 write KP 2.0",
+                             "--address 3 sample", "--address 3 list --read", "--address 3 module status",
+                             "--address 3 module read 11", "--address 3 scope --seconds 0.2"}) {
         CliRun r = run(std::string("--baud 115200 ") + args);
         EXPECT_EQ(r.status, 1) << args;
         EXPECT_EQ(r.out, "") << args;
