@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "cli/Cli.h"
 #include "cli/Session.h"
@@ -15,6 +16,7 @@
 #include "registers/Scope.h"
 #include "registers/ScopeTrigger.h"
 #include "registers/ValueType.h"
+#include "serial/LineTime.h"
 #include "util/Number.h"
 #include "util/SafeFile.h"
 
@@ -145,21 +147,18 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
     std::size_t written = 0;  // rows of the capture on stdout
     // A reply in by the end of the run, or later but within the time-out of the request that
     // was out then, belongs to the run; one later than that to nobody.
-    auto take = [&](const protocol::ReceivedMessage& m) {
-        const auto stop = end();
-        if (stop && m.at >= *stop && !loop.inTime(m.at)) return false;
-        loop.replied(m.at);
-        const double t = std::chrono::duration<double>(m.at - start).count();
+    // Rows go on only once their reply is known to have come alone (AloneRows).
+    registers::AloneRows alone;
+    auto accept = [&](const registers::ScopeRow& row) {
         if (!trigger) {
-            const auto& row = rec.addRow(t, m.payload);
+            rec.addRow(row);
             if (toStdout) {
                 registers::ScopeRecording::writeCsvRow(std::cout, row);
                 std::cout.flush();
             }
-            return true;
+            return;
         }
-        if (trigger->add(rec.makeRow(t, m.payload)) == registers::ScopeTrigger::Event::Triggered &&
-            toStdout)
+        if (trigger->add(row) == registers::ScopeTrigger::Event::Triggered && toStdout)
             rec.writeCsvHeader(std::cout);
         if (toStdout && trigger->triggers() > 0) {
             const auto& rows = trigger->capture();
@@ -167,6 +166,15 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
                 registers::ScopeRecording::writeCsvRow(std::cout, rows[written]);
             std::cout.flush();
         }
+    };
+    auto acceptTaken = [&] {
+        for (const auto& row : alone.take()) accept(row);
+    };
+    auto take = [&](const protocol::ReceivedMessage& m) {
+        const auto stop = end();
+        if (stop && m.at >= *stop && !loop.inTime(m.at)) return false;
+        loop.replied(m.at);
+        alone.replied(rec.makeRow(std::chrono::duration<double>(m.at - start).count(), m.payload));
         return true;
     };
     auto done = [&] { return trigger && trigger->state() == registers::ScopeTrigger::State::Done; };
@@ -184,6 +192,8 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
             continue;  // the request lost with the port counts as timed out
         }
         if (loop.due(now)) {
+            alone.sent(s.receiveThread().Count());
+            acceptTaken();
             try {
                 s.sender().SendCommand(protocol::Cmd::Sample);
             } catch (const serial::TSerErr&) {
@@ -203,6 +213,20 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
         auto m = s.sink().take(protocol::MsgSampleRow, loop.untilDue(Clock::now()));
         if (!m || !take(*m)) break;
     }
+    // The last reply too must have come alone: the line stays quiet a reply's line time and a
+    // turnaround after it.
+    std::this_thread::sleep_for(
+        serial::LineTime(static_cast<std::size_t>(protocol::RecvThread::ReplyFrameBytes(
+                             protocol::MsgSampleRow, registers::kScopeChannels * 4)),
+                         s.port().GetBaudRate()) +
+        std::chrono::milliseconds(protocol::RegisterLink::kTurnaroundMs));
+    alone.finish(s.receiveThread().Count());
+    acceptTaken();
+    if (alone.dropped() > 0)
+        std::cerr << "Dropped " << alone.dropped() << (alone.dropped() == 1 ? " sample" : " samples")
+                  << " whose reply came with another or with stray bytes (a second device at the "
+                     "address, or a bad line); they are gaps in the rows"
+                  << std::endl;
     s.flushSendEcho();
 
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();

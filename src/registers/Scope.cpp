@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <utility>
 
 #include "registers/ValueType.h"
 #include "util/Number.h"
@@ -61,7 +62,11 @@ ScopeRow ScopeRecording::makeRow(double seconds, std::span<const std::uint8_t> p
 }
 
 const ScopeRow& ScopeRecording::addRow(double seconds, std::span<const std::uint8_t> payload) {
-    rows_.push_back(makeRow(seconds, payload));
+    return addRow(makeRow(seconds, payload));
+}
+
+const ScopeRow& ScopeRecording::addRow(const ScopeRow& row) {
+    rows_.push_back(row);
     return rows_.back();
 }
 
@@ -131,5 +136,50 @@ double SampleLoop::rate() const {
     const double span = std::chrono::duration<double>(lastReply_ - firstReply_).count();
     return replies >= 2 && span > 0 ? static_cast<double>(replies - 1) / span : 0;
 }
+
+void AloneRows::close(const Heard& heard) {
+    if (!current_.open) return;
+    const std::uint64_t frames = heard.frames - current_.start.frames;
+    const std::uint64_t stray = heard.stray() - current_.start.stray();
+    // No more than one reply and nothing stray: nothing here speaks against the row before.
+    const bool quiet = stray == 0 && frames <= 1;
+    if (held_) {
+        if (quiet)
+            taken_.push_back(*held_);
+        else
+            ++dropped_;
+        held_.reset();
+    }
+    if (current_.row) {
+        if (quiet && frames == 1)
+            held_ = current_.row;
+        else
+            ++dropped_;
+    }
+    current_ = {};
+}
+
+void AloneRows::sent(const Heard& heard) {
+    close(heard);
+    current_.start = heard;
+    current_.open = true;
+}
+
+void AloneRows::replied(const ScopeRow& row) {
+    if (!current_.open || current_.row) {
+        ++dropped_;  // a second reply to one request: the window will fail as well
+        return;
+    }
+    current_.row = row;
+}
+
+void AloneRows::finish(const Heard& heard) {
+    close(heard);
+    // The quiet time after the run stands for the window after the last row.
+    if (held_) taken_.push_back(*held_);
+    held_.reset();
+}
+
+std::vector<ScopeRow> AloneRows::take() { return std::exchange(taken_, {}); }
 
 }  // namespace vindelor::registers

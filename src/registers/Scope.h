@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "protocol/RecvThread.h"
 #include "registers/Definitions.h"
 
 namespace vindelor::registers {
@@ -47,6 +49,7 @@ public:
     ScopeRow makeRow(double seconds, std::span<const std::uint8_t> payload) const;
     // The same, kept.
     const ScopeRow& addRow(double seconds, std::span<const std::uint8_t> payload);
+    const ScopeRow& addRow(const ScopeRow& row);
     const std::vector<ScopeRow>& rows() const { return rows_; }
     void clear() { rows_.clear(); }
     // Rows per second over the recording (0 with fewer than two rows).
@@ -93,6 +96,44 @@ private:
     Clock::time_point deadline_ {};
     Clock::time_point firstReply_ {};
     Clock::time_point lastReply_ {};
+};
+
+// Sample rows taken only where their reply came alone. A sample reply names nothing: a second
+// device at the address, a reply that came twice or late, would stand in the stream as a row
+// of the device's. So each request's window, from when it goes out to when the next one does,
+// must hold its one reply and nothing else; and since a second answer to it lands in the next
+// request's window, that one must hold no more than one reply and nothing stray either. A row
+// waits for that; the last one for the line to stay quiet a reply's line time and a turnaround
+// after the run (finish). Rows that fail are dropped: a gap, not a value of someone else's.
+class AloneRows {
+public:
+    using Heard = protocol::RecvThread::Heard;
+
+    // A request goes out; `heard` is the receive thread's count just before. It closes the
+    // window of the request before it.
+    void sent(const Heard& heard);
+    // The reply to the request out now, as its row.
+    void replied(const ScopeRow& row);
+    // The run is over and the line has been quiet for a reply's line time and a turnaround
+    // since its last reply: `heard` closes the last window.
+    void finish(const Heard& heard);
+    // The rows taken since the last call, in order.
+    std::vector<ScopeRow> take();
+    std::uint64_t dropped() const { return dropped_; }
+
+private:
+    struct Window {
+        Heard start;
+        std::optional<ScopeRow> row;
+        bool open = false;
+    };
+    // Closes the open window at `heard`: its row is decided, and the row before it.
+    void close(const Heard& heard);
+
+    Window current_;
+    std::optional<ScopeRow> held_;  // the row before, clean in its own window
+    std::vector<ScopeRow> taken_;
+    std::uint64_t dropped_ = 0;
 };
 
 }  // namespace vindelor::registers

@@ -97,3 +97,78 @@ TEST(SampleLoop, NextRequestGoesAtTheReplyOrAfterTheTimeOut) {
 
 }  // namespace
 }  // namespace vindelor::registers
+
+namespace vindelor::registers {
+namespace {
+
+// What the line carried in each request's window: its replies (frames decoded whole, each
+// handed on as a row) and stray bytes.
+struct WindowOnLine {
+    int replies = 1;
+    int stray = 0;
+};
+
+struct AloneCase {
+    const char* name;
+    std::vector<WindowOnLine> windows;
+    int quietAfterFrames = 0;  // replies that come after the last window, in the quiet time
+    std::vector<double> taken;  // the rows that go on, by their request's number
+};
+
+class AloneRowsCases : public ::testing::TestWithParam<AloneCase> {};
+
+TEST_P(AloneRowsCases, TakeOnlyRowsWhoseReplyCameAlone) {
+    AloneRows rows;
+    AloneRows::Heard heard;
+    std::vector<double> taken;
+    auto collect = [&] {
+        for (const auto& r : rows.take()) taken.push_back(r.seconds);
+    };
+    const auto& windows = GetParam().windows;
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+        rows.sent(heard);
+        collect();
+        heard.bytes += static_cast<std::uint64_t>(windows[w].stray);
+        for (int r = 0; r < windows[w].replies; ++r) {
+            heard.bytes += 25;
+            heard.framed += 25;
+            ++heard.frames;
+            ScopeRow row;
+            row.seconds = static_cast<double>(w);
+            rows.replied(row);
+        }
+    }
+    for (int r = 0; r < GetParam().quietAfterFrames; ++r) {
+        heard.bytes += 25;
+        heard.framed += 25;
+        ++heard.frames;
+    }
+    rows.finish(heard);
+    collect();
+    EXPECT_EQ(taken, GetParam().taken);
+    EXPECT_EQ(rows.dropped() + taken.size(),
+              [&] {
+                  std::size_t n = 0;
+                  for (const auto& w : windows) n += static_cast<std::size_t>(w.replies);
+                  return n;
+              }());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, AloneRowsCases,
+    ::testing::Values(
+        AloneCase{"clean", {{1, 0}, {1, 0}, {1, 0}}, 0, {0, 1, 2}},
+        // A second answer to request 1 lands in request 2's window: rows 1 and 2 are out, and
+        // the row of 2's late twin as well.
+        AloneCase{"a_second_answer", {{1, 0}, {1, 0}, {2, 0}, {1, 0}}, 0, {0, 3}},
+        // Stray bytes before a reply speak against it and against the row before.
+        AloneCase{"noise", {{1, 0}, {1, 0}, {1, 3}, {1, 0}}, 0, {0, 3}},
+        // A lost reply leaves a gap; the rows around it stand.
+        AloneCase{"a_lost_reply", {{1, 0}, {0, 0}, {1, 0}}, 0, {0, 2}},
+        // A reply in the quiet time after the run: the second answer to the last request, or
+        // a late one to the request before it.
+        AloneCase{"a_second_answer_to_the_last", {{1, 0}, {1, 0}, {1, 0}}, 1, {0}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace vindelor::registers
