@@ -130,7 +130,14 @@ std::size_t RegisterLink::drainFor(std::chrono::microseconds t) {
     return n;
 }
 
-Answer RegisterLink::ask(int address, int registerNumber, std::chrono::microseconds timeout) {
+std::size_t RegisterLink::strayWithin(std::chrono::microseconds t) {
+    const std::size_t n = drainFor(t);
+    if (n > 0) unanswered_ = true;
+    return n;
+}
+
+Answer RegisterLink::ask(int address, int registerNumber, std::chrono::microseconds timeout,
+                         QuietAfter quietAfter) {
     Answer a;
     a.strayBytes = discardInput();
     a.reply = read(address, registerNumber, timeout);
@@ -138,7 +145,7 @@ Answer RegisterLink::ask(int address, int registerNumber, std::chrono::microseco
         a.answeredAt = Clock::now();
         const auto frame = static_cast<std::size_t>(ReplyFrameBytes(a.reply->length));
         if (heard_ > frame) a.strayBytes += heard_ - frame;
-        a.strayBytes += drainFor(quietAfterReply(a.reply->length));
+        if (quietAfter == QuietAfter::Check) a.strayBytes += drainFor(quietAfterReply(a.reply->length));
     } else {
         a.strayBytes += heard_;
     }

@@ -94,7 +94,14 @@ class RegisterLink {
     // counted as stray), the register is read as read() does, and after its reply the line
     // must stay quiet for the reply's line time and kTurnaroundMs. Anything stray makes the
     // next settle() wait for a quiet line.
-    Answer ask(int address, int registerNumber, std::chrono::microseconds timeout);
+    // With QuietAfter::Skip the quiet time is left to the caller: a reader of many registers in
+    // a row lets the next question's window show whether anything followed (see ReadInTurn).
+    enum class QuietAfter { Check, Skip };
+    Answer ask(int address, int registerNumber, std::chrono::microseconds timeout,
+               QuietAfter quietAfter = QuietAfter::Check);
+    // Every byte that comes within t, echoed and counted; a byte makes the next settle() wait
+    // for a quiet line.
+    std::size_t strayWithin(std::chrono::microseconds t);
     // Asks up to `attempts` times until an answer comes alone, each time on a line that has
     // settled (after anything stray, quiet for `timeout`). With Silence::Ends a question that
     // got no answer at all is not asked again.

@@ -1,6 +1,7 @@
 #include "registers/ParameterDevice.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <thread>
 
@@ -69,36 +70,127 @@ std::string TwoAnswersText(const std::string& name, int address) {
 
 namespace {
 
-// A register's value as it answered alone, or nothing; lineWasBusy tells that bytes waited
-// before it was asked.
-struct RegisterValue {
-    std::optional<std::uint32_t> value;
-    bool lineWasBusy = false;
-};
+std::chrono::microseconds ReplyTimeout(const protocol::RegisterLink& link, const ParameterJob& job,
+                                       int words) {
+    return link.lineTime(protocol::RegisterLink::kReadRequestBytes +
+                         protocol::RegisterLink::ReadReplyBytes(words)) +
+           std::chrono::milliseconds(job.replyMarginMs);
+}
 
-RegisterValue ReadRegisterValue(protocol::RegisterLink& link, const ParameterJob& job,
-                                const RegisterDef& def, const std::string& deviceType) {
-    const auto timeout = link.lineTime(protocol::RegisterLink::kReadRequestBytes +
-                                       protocol::RegisterLink::ReadReplyBytes(def.words)) +
-                         std::chrono::milliseconds(job.replyMarginMs);
-    const protocol::Reading r = link.readAlone(job.address, def.number, timeout, ParameterJob::kAttempts);
-    if (!r.reply) {
-        if (r.doubtful > 0) throw ParameterError(TwoAnswersText(util::TrimRight(def.name), job.address));
-        return {std::nullopt, r.lineWasBusy};
-    }
-    if (r.reply->length != 2 * def.words)
+// The value of a reply of the definition's width; a reply of another width means the
+// definitions are not the device's.
+std::uint32_t ValueOf(const protocol::RegisterReply& reply, const RegisterDef& def,
+                      const std::string& deviceType) {
+    if (reply.length != 2 * def.words)
         throw ParameterError(util::TrimRight(def.name) + ": the device answers with " +
-                             std::to_string(r.reply->length) + " bytes where a " + deviceType +
+                             std::to_string(reply.length) + " bytes where a " + deviceType +
                              " has " + std::to_string(2 * def.words) + "; is it a " + deviceType +
                              "?");
-    return {Masked(r.reply->value, def.words), r.lineWasBusy};
+    return Masked(reply.value, def.words);
+}
+
+std::string NoAnswerText(const RegisterDef& def, int address) {
+    return util::TrimRight(def.name) + ": no answer from the device at address " +
+           std::to_string(address);
+}
+
+// The registers read one after the other, as fast as the line carries the frames, each answer
+// taken only when it came alone: its request's window (to the next request) held its one reply
+// and nothing else, and the next window nothing stray either, since a second answer lands
+// there; the last one is followed by a quiet line of a reply's line time and a turnaround. An
+// answer that fails this is asked again, on a quiet line, up to kAttempts times in all. Progress
+// counts the registers taken. With stopAtFailure the reading ends at the first register that
+// fails for good.
+struct InTurn {
+    std::optional<std::uint32_t> value;
+    std::string failure;  // why there is no value
+};
+std::vector<InTurn> ReadInTurn(protocol::RegisterLink& link, const ParameterJob& job,
+                               const std::vector<RegisterDef>& defs, const std::string& deviceType,
+                               bool stopAtFailure, const std::function<void()>& taken = {}) {
+    std::vector<InTurn> out(defs.size());
+    std::vector<int> attempts(defs.size(), 0);
+    std::vector<int> doubtful(defs.size(), 0);
+    std::deque<std::size_t> todo;
+    for (std::size_t i = 0; i < defs.size(); ++i) todo.push_back(i);
+    struct Held {
+        std::size_t index;
+        std::uint32_t value;
+        int valueBytes;
+    };
+    std::optional<Held> held;
+    bool lineQuiet = true;  // nothing stray since the last settle
+    bool failed = false;
+
+    // An answer that did not hold: asked again (first), or failed for good.
+    auto again = [&](std::size_t i, bool wasDoubtful) {
+        if (wasDoubtful) ++doubtful[i];
+        if (++attempts[i] < ParameterJob::kAttempts) {
+            todo.push_front(i);
+            return;
+        }
+        out[i].failure = doubtful[i] > 0 ? TwoAnswersText(util::TrimRight(defs[i].name), job.address)
+                                         : NoAnswerText(defs[i], job.address);
+        failed = true;
+    };
+    auto take = [&](const Held& h) {
+        out[h.index].value = h.value;
+        if (taken) taken();
+    };
+    while (!todo.empty() && !(stopAtFailure && failed)) {
+        if (Cancelled(job)) throw ParameterError("Cancelled");
+        const std::size_t i = todo.front();
+        todo.pop_front();
+        const RegisterDef& def = defs[i];
+        const auto timeout = ReplyTimeout(link, job, def.words);
+        if (!lineQuiet) link.settle(timeout);
+        const protocol::Answer a =
+            link.ask(job.address, def.number, timeout, protocol::RegisterLink::QuietAfter::Skip);
+        lineQuiet = a.strayBytes == 0 && a.reply;
+        if (held) {
+            // Anything stray in this window may be a second answer to the one held.
+            const Held h = *held;
+            held.reset();
+            if (a.strayBytes == 0)
+                take(h);
+            else
+                again(h.index, true);
+        }
+        if (a.clean()) {
+            held = Held{i, ValueOf(*a.reply, def, deviceType), a.reply->length};
+        } else {
+            again(i, a.doubtful());
+        }
+        // After the last question the line must stay quiet for the answer to hold.
+        if (todo.empty() && held) {
+            const Held h = *held;
+            held.reset();
+            if (link.strayWithin(link.quietAfterReply(h.valueBytes)) == 0)
+                take(h);
+            else {
+                lineQuiet = false;
+                again(h.index, true);
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<RegisterDef> DefsOf(const std::vector<const RegisterDef*>& registers) {
+    std::vector<RegisterDef> out;
+    for (const RegisterDef* def : registers) out.push_back(*def);
+    return out;
 }
 
 }  // namespace
 
 std::optional<std::uint32_t> ReadRegister(protocol::RegisterLink& link, const ParameterJob& job,
                                           const RegisterDef& def, const std::string& deviceType) {
-    return ReadRegisterValue(link, job, def, deviceType).value;
+    const protocol::Reading r =
+        link.readAlone(job.address, def.number, ReplyTimeout(link, job, def.words), ParameterJob::kAttempts);
+    if (r.reply) return ValueOf(*r.reply, def, deviceType);
+    if (r.doubtful > 0) throw ParameterError(TwoAnswersText(util::TrimRight(def.name), job.address));
+    return std::nullopt;
 }
 
 ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& job,
@@ -109,41 +201,35 @@ ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& 
     set.address = job.address;
     set.date = ParameterDateNow();
     const auto registers = Registers(defs);
-    const int total = static_cast<int>(registers.size());
-    int done = 0;
-    const RegisterDef* previous = nullptr;
     for (const RegisterDef* def : registers) {
-        if (Cancelled(job)) throw ParameterError("Cancelled");
-        ParameterEntry e;
-        e.name = util::TrimRight(def->name);
-        if (!Writable(e.name))
-            throw ParameterError(e.name +
+        const std::string name = util::TrimRight(def->name);
+        if (!Writable(name))
+            throw ParameterError(name +
                                  ": a register name with a double quote or a control character "
                                  "cannot go into a parameter file");
+    }
+    const int total = static_cast<int>(registers.size());
+    int done = 0;
+    const auto values = ReadInTurn(link, job, DefsOf(registers), set.deviceType, true, [&] {
+        if (job.progress) job.progress(++done, total);
+    });
+    for (std::size_t i = 0; i < registers.size(); ++i) {
+        const RegisterDef* def = registers[i];
+        if (!values[i].value) {
+            if (!values[i].failure.empty()) throw ParameterError(values[i].failure);
+            continue;  // not read: an earlier register failed
+        }
+        ParameterEntry e;
+        e.name = util::TrimRight(def->name);
         e.number = def->number;
         e.type = def->type;
         e.words = def->words >= 2 ? 2 : 1;
-        const auto got = ReadRegisterValue(link, job, *def, set.deviceType);
-        if (!got.value)
-            throw ParameterError(e.name + ": no answer from the device at address " +
-                                 std::to_string(job.address));
-        e.raw = *got.value;
-        // Bytes that came after the last register's answer had been taken as the only one: ask
-        // that register again, now that the line is quiet.
-        if (got.lineWasBusy && !set.entries.empty()) {
-            ParameterEntry& last = set.entries.back();
-            const auto again = ReadRegisterValue(link, job, *previous, set.deviceType);
-            if (!again.value)
-                throw ParameterError(last.name + ": no answer from the device at address " +
-                                     std::to_string(job.address));
-            last.raw = *again.value;
-        }
-        previous = def;
+        e.raw = *values[i].value;
         if (e.name == "FIRMWARE") set.firmware = e.valueText();
         if (e.name == "SERIAL") set.serial = e.valueText();
         set.entries.push_back(std::move(e));
-        if (job.progress) job.progress(++done, total);
     }
+    if (set.entries.size() != registers.size()) throw ParameterError(NoAnswerText(*registers.front(), job.address));
     return set;
 }
 
@@ -221,25 +307,35 @@ std::vector<RestoreFailure> RunRestore(protocol::RegisterLink& link, const Param
         if (job.progress) job.progress(++done, total);
     }
     if (!steps.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(job.readBackDelayMs));
-    std::vector<RestoreFailure> failures;
+    std::vector<RegisterDef> defs;
     for (const auto& s : steps) {
         RegisterDef def;
         def.name = s.entry.name;
         def.number = s.entry.number;
         def.type = s.entry.type;
         def.words = s.entry.words;
-        RestoreFailure f{s.entry.name, s.entry.number, std::nullopt, Masked(s.entry.raw, def.words),
+        defs.push_back(def);
+    }
+    // The writes are out: the read-backs go to their end, whatever a cancel says meanwhile.
+    ParameterJob readBack = job;
+    readBack.cancelled = {};
+    std::vector<InTurn> back;
+    try {
+        back = ReadInTurn(link, readBack, defs, "", false, [&] {
+            if (job.progress) job.progress(++done, total);
+        });
+    } catch (const ParameterError& e) {
+        // An answer of another width holds no value to compare: every read-back fails with it.
+        back.assign(steps.size(), InTurn{std::nullopt, e.what()});
+    }
+    std::vector<RestoreFailure> failures;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const auto& s = steps[i];
+        RestoreFailure f{s.entry.name, s.entry.number, back[i].value, Masked(s.entry.raw, s.entry.words),
                          s.entry.type, {}};
-        std::optional<std::uint32_t> back;
-        try {
-            back = ReadRegister(link, job, def, "");
-        } catch (const ParameterError& e) {
-            back = std::nullopt;  // an answer of another width, or of two devices, holds no value
-            f.reason = e.what();
-        }
-        f.readBack = back;
-        if (!back || *back != f.wanted) failures.push_back(std::move(f));
-        if (job.progress) job.progress(++done, total);
+        if (!back[i].value && back[i].failure != NoAnswerText(defs[i], job.address))
+            f.reason = back[i].failure;
+        if (!f.readBack || *f.readBack != f.wanted) failures.push_back(std::move(f));
     }
     return failures;
 }
