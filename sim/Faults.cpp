@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 #include "util/Number.h"
 
@@ -11,7 +12,69 @@ namespace vindelor::sim {
 namespace {
 
 constexpr int kMaxNoiseBytes = 4;
-constexpr std::uint64_t kInputStream = 0x9E3779B97F4A7C15ULL;  // keeps the two generators apart
+constexpr int kMaxGarbageBytes = 8;
+constexpr int kMaxCopyGapMs = 15;     // double: the copy follows this long after at most
+constexpr int kMaxTwinOffsetMs = 15;  // twin: its start that far from the reply's at most
+constexpr int kMinSplitPauseMs = 80;  // split: around the tool's 100 ms between two bytes
+constexpr int kMaxSplitPauseMs = 120;
+// Keep the generators apart.
+constexpr std::uint64_t kInputStream = 0x9E3779B97F4A7C15ULL;
+constexpr std::uint64_t kReplyStream = 0xD1B54A32D192ED03ULL;
+constexpr std::uint8_t kRegisterTrailer = 0xAA;
+constexpr std::uint8_t kBootHeaderFirst = 0xA0, kBootHeaderLast = 0xAF;
+constexpr std::size_t kBootFrameOverhead = 3;  // header, count, checksum
+
+bool Chance(std::mt19937_64& rng, double p) {
+    if (p <= 0) return false;
+    // 53 random bits as a number in [0, 1): the same on every platform, unlike the standard
+    // distributions.
+    const double u = static_cast<double>(rng() >> 11) * 0x1.0p-53;
+    return u < p;
+}
+
+std::uint64_t Below(std::mt19937_64& rng, std::uint64_t n) {
+    return n == 0 ? 0 : rng() % n;
+}
+
+std::uint8_t NonZeroMask(std::mt19937_64& rng) {
+    return static_cast<std::uint8_t>(1 + Below(rng, 255));
+}
+
+// The end of the register frame that starts at `at` (a letter three times, complemented body
+// pairs, AA AA), or 0 when none starts there; lastPair is where its last body pair is.
+std::size_t RegisterFrameEnd(const std::vector<std::uint8_t>& r, std::size_t at,
+                             std::size_t& lastPair) {
+    if (at + 3 > r.size() || r[at] != r[at + 1] || r[at] != r[at + 2]) return 0;
+    std::size_t i = at + 3;
+    lastPair = 0;
+    for (; i + 1 < r.size() && (r[i] ^ r[i + 1]) == 0xFF; i += 2) lastPair = i;
+    if (lastPair == 0 || i + 1 >= r.size() || r[i] != kRegisterTrailer ||
+        r[i + 1] != kRegisterTrailer)
+        return 0;
+    return i + 2;
+}
+
+// The length of the bootloader frame at `at` (header, count, data, a checksum that makes the
+// sum 0), or 0 when none is there.
+std::size_t BootFrameLength(const std::vector<std::uint8_t>& r, std::size_t at) {
+    if (at + kBootFrameOverhead > r.size() || r[at] < kBootHeaderFirst || r[at] > kBootHeaderLast)
+        return 0;
+    const std::size_t length = kBootFrameOverhead + (r[at + 1] & 0x0F);
+    if (at + length > r.size()) return 0;
+    unsigned sum = 0;
+    for (std::size_t i = at; i < at + length; ++i) sum += r[i];
+    return (sum & 0xFF) == 0 ? length : 0;
+}
+
+// Another value in the data byte at `at` of the bootloader frame at `frame`, its checksum made
+// right again.
+void AlterBootData(std::vector<std::uint8_t>& r, std::size_t frame, std::size_t at,
+                   std::mt19937_64& rng) {
+    const std::size_t checksum = frame + BootFrameLength(r, frame) - 1;
+    const std::uint8_t old = r[at];
+    r[at] = static_cast<std::uint8_t>(old ^ NonZeroMask(rng));
+    r[checksum] = static_cast<std::uint8_t>(r[checksum] + old - r[at]);
+}
 
 std::optional<double> ReadNumber(std::string_view text) {
     double value = 0;
@@ -60,11 +123,18 @@ std::optional<FaultSettings> ParseFaults(const std::string& text, std::string& e
             error += what;
             return std::nullopt;
         };
-        double* probability = name == "drop"    ? &s.drop
-                              : name == "flip"  ? &s.flip
-                              : name == "cut"   ? &s.cut
-                              : name == "noise" ? &s.noise
-                                                : nullptr;
+        double* probability = name == "drop"      ? &s.drop
+                              : name == "flip"    ? &s.flip
+                              : name == "cut"     ? &s.cut
+                              : name == "noise"   ? &s.noise
+                              : name == "dup"     ? &s.dup
+                              : name == "double"  ? &s.twice
+                              : name == "twin"    ? &s.twin
+                              : name == "other"   ? &s.other
+                              : name == "stale"   ? &s.stale
+                              : name == "garbage" ? &s.garbage
+                              : name == "split"   ? &s.split
+                                                  : nullptr;
         if (probability) {
             const auto p = ReadProbability(value);
             if (!p) return bad("a probability from 0 to 1");
@@ -85,7 +155,10 @@ std::optional<FaultSettings> ParseFaults(const std::string& text, std::string& e
                 return bad("a number of seconds above 0");
             s.unplugSeconds = *seconds;
         } else {
-            error = Quoted("unknown fault ", name, " (drop, flip, cut, delay, noise, unplug)");
+            error =
+                Quoted("unknown fault ", name,
+                       " (drop, flip, cut, delay, noise, dup, double, twin, other, stale, garbage, "
+                       "split, unplug)");
             return std::nullopt;
         }
     }
@@ -97,28 +170,80 @@ std::string FaultText(const FaultSettings& s) {
                        ",flip=" + util::ShortestText(s.flip) + ",cut=" + util::ShortestText(s.cut) +
                        ",delay=" + std::to_string(s.delayMs) + "@" + util::ShortestText(s.delay) +
                        ",noise=" + util::ShortestText(s.noise);
+    // The kinds added later only when set, so that a log of the others reads as it always did.
+    const std::pair<const char*, double> later[] = {
+        {"dup", s.dup},     {"double", s.twice},    {"twin", s.twin},  {"other", s.other},
+        {"stale", s.stale}, {"garbage", s.garbage}, {"split", s.split}};
+    for (const auto& [name, p] : later)
+        if (p > 0) text += std::string(",") + name + "=" + util::ShortestText(p);
     if (s.unplugSeconds > 0) text += ",unplug=" + util::ShortestText(s.unplugSeconds);
     return text + " seed " + std::to_string(s.seed);
 }
 
+std::vector<std::uint8_t> OutputPlan::bytes() const {
+    std::vector<std::uint8_t> all;
+    for (const auto& piece : pieces) all.insert(all.end(), piece.bytes.begin(), piece.bytes.end());
+    return all;
+}
+
+std::vector<std::uint8_t> WithOtherData(const std::vector<std::uint8_t>& reply,
+                                        std::mt19937_64& rng) {
+    std::vector<std::uint8_t> r = reply;
+    if (r.empty()) return r;
+    // Bootloader frames from the first byte on.
+    std::size_t end = 0;
+    std::size_t withData = r.size();
+    while (end < r.size()) {
+        const std::size_t length = BootFrameLength(r, end);
+        if (length == 0) break;
+        if (withData == r.size() && length > kBootFrameOverhead) withData = end;
+        end += length;
+    }
+    if (end == r.size() && withData < r.size()) {
+        const std::size_t count = r[withData + 1] & 0x0F;
+        AlterBootData(r, withData, withData + 2 + Below(rng, count), rng);
+        return r;
+    }
+    const std::size_t first = BootFrameLength(r, 0);
+    if (first == kBootFrameOverhead && end < r.size()) {
+        // A frame without data and raw data after it (a flash read), maybe a status frame at
+        // the end: another raw byte.
+        std::size_t rawEnd = r.size();
+        for (std::size_t length = kBootFrameOverhead; length <= kBootFrameOverhead + 0x0F;
+             ++length) {
+            if (r.size() >= first + length + 1 && BootFrameLength(r, r.size() - length) == length) {
+                rawEnd = r.size() - length;
+                break;
+            }
+        }
+        if (rawEnd > first) {
+            r[first + Below(rng, rawEnd - first)] ^= NonZeroMask(rng);
+            return r;
+        }
+    }
+    // A register frame wherever it starts: another value in its last body pair.
+    if (first == 0) {
+        for (std::size_t at = 0; at < r.size(); ++at) {
+            std::size_t pair = 0;
+            if (RegisterFrameEnd(r, at, pair) == 0) continue;
+            r[pair] = static_cast<std::uint8_t>(r[pair] ^ NonZeroMask(rng));
+            r[pair + 1] = static_cast<std::uint8_t>(r[pair] ^ 0xFF);
+            return r;
+        }
+    }
+    r[Below(rng, r.size())] ^= static_cast<std::uint8_t>(1u << Below(rng, 8));
+    return r;
+}
+
 FaultInjector::FaultInjector(const FaultSettings& settings)
-    : settings_(settings), output_(settings.seed), input_(settings.seed ^ kInputStream) {}
+    : settings_(settings),
+      output_(settings.seed),
+      input_(settings.seed ^ kInputStream),
+      replies_(settings.seed ^ kReplyStream) {}
 
-bool FaultInjector::Chance(std::mt19937_64& rng, double p) {
-    if (p <= 0) return false;
-    // 53 random bits as a number in [0, 1): the same on every platform, unlike the standard
-    // distributions.
-    const double u = static_cast<double>(rng() >> 11) * 0x1.0p-53;
-    return u < p;
-}
-
-std::uint64_t FaultInjector::Below(std::mt19937_64& rng, std::uint64_t n) {
-    return n == 0 ? 0 : rng() % n;
-}
-
-std::vector<std::uint8_t> FaultInjector::onOutput(const std::vector<std::uint8_t>& reply,
-                                                  int& extraDelayMs) {
-    extraDelayMs = Chance(output_, settings_.delay) ? settings_.delayMs : 0;
+std::vector<std::uint8_t> FaultInjector::lineFaults(const std::vector<std::uint8_t>& reply,
+                                                    int& delayMs) {
+    delayMs = Chance(output_, settings_.delay) ? settings_.delayMs : 0;
     std::vector<std::uint8_t> out;
     out.reserve(reply.size() + kMaxNoiseBytes);
     if (Chance(output_, settings_.noise)) {
@@ -139,11 +264,75 @@ std::vector<std::uint8_t> FaultInjector::onOutput(const std::vector<std::uint8_t
     return out;
 }
 
+OutputPlan FaultInjector::onOutput(const std::vector<std::uint8_t>& generated) {
+    // other: what the device made before this one, decided before the line touches either.
+    std::vector<std::uint8_t> reply = generated;
+    if (settings_.other > 0 && !generated.empty()) {
+        auto& last = lastOfLength_[generated.size()];
+        if (Chance(replies_, settings_.other) && !last.empty() && last != generated) reply = last;
+        last = generated;
+    }
+    OutputPlan plan;
+    std::vector<std::uint8_t> out = lineFaults(reply, plan.delayMs);
+    if (settings_.dup > 0) {
+        std::vector<std::uint8_t> doubled;
+        doubled.reserve(out.size() * 2);
+        for (const std::uint8_t b : out) {
+            doubled.push_back(b);
+            if (Chance(replies_, settings_.dup)) doubled.push_back(b);
+        }
+        out = std::move(doubled);
+    }
+    if (Chance(replies_, settings_.garbage)) {
+        const auto count = 1 + Below(replies_, kMaxGarbageBytes);
+        for (std::uint64_t i = 0; i < count; ++i)
+            out.push_back(static_cast<std::uint8_t>(replies_()));
+    }
+    plan.pieces.push_back({std::move(out), 0, 0});
+    if (Chance(replies_, settings_.split) && plan.pieces[0].bytes.size() >= 2) {
+        auto& whole = plan.pieces[0].bytes;
+        const auto at = static_cast<std::ptrdiff_t>(1 + Below(replies_, whole.size() - 1));
+        const int pause =
+            kMinSplitPauseMs +
+            static_cast<int>(Below(replies_, kMaxSplitPauseMs - kMinSplitPauseMs + 1));
+        OutputPiece rest{{whole.begin() + at, whole.end()}, pause, 0};
+        whole.erase(whole.begin() + at, whole.end());
+        plan.pieces.push_back(std::move(rest));
+    }
+    if (Chance(replies_, settings_.twice)) {
+        std::vector<OutputPiece> copy = plan.pieces;
+        copy.front().gapMs = static_cast<int>(Below(replies_, kMaxCopyGapMs + 1));
+        plan.pieces.insert(plan.pieces.end(), copy.begin(), copy.end());
+    }
+    if (Chance(replies_, settings_.twin)) {
+        // Start to start; whichever starts second waits for the line to be free.
+        const int offset = 1 + static_cast<int>(Below(replies_, kMaxTwinOffsetMs));
+        const bool first = Below(replies_, 2) == 0;
+        OutputPiece twin{WithOtherData(reply, replies_), 0, 0};
+        if (first) {
+            plan.pieces.front().startMs = offset;
+            plan.pieces.insert(plan.pieces.begin(), std::move(twin));
+        } else {
+            twin.startMs = offset;
+            plan.pieces.push_back(std::move(twin));
+        }
+    }
+    if (Chance(replies_, settings_.stale) && !held_) {
+        held_ = std::move(plan);
+        return {};
+    }
+    return plan;
+}
+
 std::optional<std::uint8_t> FaultInjector::onInput(std::uint8_t byte) {
     if (Chance(input_, settings_.drop)) return std::nullopt;
     if (Chance(input_, settings_.flip))
         byte = static_cast<std::uint8_t>(byte ^ (1u << Below(input_, 8)));
     return byte;
+}
+
+std::optional<OutputPlan> FaultInjector::takeHeld() {
+    return std::exchange(held_, std::nullopt);
 }
 
 }  // namespace vindelor::sim

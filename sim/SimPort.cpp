@@ -177,31 +177,40 @@ void SimPort::hangUp() {
 
 // Called with the mutex held.
 void SimPort::queueOutput(const std::vector<std::uint8_t>& reply, int extraDelayMs) {
-    const auto now = Clock::now();
-    std::vector<std::uint8_t> faulty;
-    if (injector_) {
-        int delayMs = 0;
-        faulty = injector_->onOutput(reply, delayMs);
-        extraDelayMs += delayMs;
+    if (!injector_) {
+        queuePlanLocked(OutputPlan {0, {{reply, 0, 0}}}, extraDelayMs);
+        return;
     }
-    const std::vector<std::uint8_t>& bytes = injector_ ? faulty : reply;
+    const OutputPlan plan = injector_->onOutput(reply);
+    // No pieces: held back until the tool's next byte (see deliverLocked).
+    if (!plan.pieces.empty()) queuePlanLocked(plan, extraDelayMs);
+}
+
+// Called with the mutex held.
+void SimPort::queuePlanLocked(const OutputPlan& plan, int extraDelayMs) {
+    const auto now = Clock::now();
     const int rate = rateLocked();
     const auto byteTime = rate > 0 ? ByteTime(rate) : std::chrono::nanoseconds(0);
     if (nextSlot_ < now) nextSlot_ = now;
-    nextSlot_ += std::chrono::milliseconds(extraDelayMs);
-    for (std::uint8_t b : bytes) {
-        std::size_t index = outputIndex_++;
-        auto fault = faults_.find(index);
-        if (fault != faults_.end()) {
-            if (fault->second.kind == Fault::Drop) continue;
-            if (fault->second.kind == Fault::Corrupt)
-                b = static_cast<std::uint8_t>(b ^ fault->second.value);
-            if (fault->second.kind == Fault::Delay)
-                nextSlot_ += std::chrono::milliseconds(fault->second.value);
+    nextSlot_ += std::chrono::milliseconds(extraDelayMs + plan.delayMs);
+    const auto start = nextSlot_;
+    for (const OutputPiece& piece : plan.pieces) {
+        nextSlot_ = std::max(nextSlot_ + std::chrono::milliseconds(piece.gapMs),
+                             start + std::chrono::milliseconds(piece.startMs));
+        for (std::uint8_t b : piece.bytes) {
+            std::size_t index = outputIndex_++;
+            auto fault = faults_.find(index);
+            if (fault != faults_.end()) {
+                if (fault->second.kind == Fault::Drop) continue;
+                if (fault->second.kind == Fault::Corrupt)
+                    b = static_cast<std::uint8_t>(b ^ fault->second.value);
+                if (fault->second.kind == Fault::Delay)
+                    nextSlot_ += std::chrono::milliseconds(fault->second.value);
+            }
+            // The byte leaves when its slot starts and has arrived when the slot ends.
+            nextSlot_ += byteTime;
+            output_.push_back({b, nextSlot_});
         }
-        // The byte leaves when its slot starts and has arrived when the slot ends.
-        nextSlot_ += byteTime;
-        output_.push_back({b, nextSlot_});
     }
 }
 
@@ -218,6 +227,8 @@ void SimPort::deliverLocked(std::uint8_t b, Clock::time_point at, int toolRate, 
         const auto heard = injector_->onInput(b);
         if (!heard) return;
         b = *heard;
+        // A reply held past its time comes now, ahead of the answer to this byte.
+        if (const auto held = injector_->takeHeld()) queuePlanLocked(*held, 0);
     }
     reply.clear();
     model_->onByte(b, at, reply);

@@ -21,7 +21,10 @@ namespace vindelor::sim {
 // Line rate: with a baud rate set, every byte the device sends takes 10 bit times, paced
 // against an absolute schedule so that the sum stays right however the thread is woken.
 // Faults: a chosen byte of the device's output (counted from 0 since the last resetFaults) can
-// be dropped, corrupted or delayed.
+// be dropped, corrupted or delayed. Random faults (setFaults) make each reply a plan of pieces
+// with times (a pause inside it, a copy after it, another device's frame before or after it),
+// laid on the same schedule; a reply they hold back goes out when the tool's next byte reaches
+// the device.
 class SimPort {
 public:
     explicit SimPort(std::shared_ptr<DeviceModel> model);
@@ -79,7 +82,11 @@ private:
         int value;
     };
     void run();
+    // One reply of the device through the fault injector onto the line.
     void queueOutput(const std::vector<std::uint8_t>& bytes, int extraDelayMs);
+    // Its pieces at their times: each starts when the line is free again and not before what
+    // the plan says, so the line stays one transmitter at a time.
+    void queuePlanLocked(const OutputPlan& plan, int extraDelayMs);
     // Hands one byte to the device; called with the mutex held.
     void deliverLocked(std::uint8_t b, Clock::time_point at, int toolRate, std::vector<std::uint8_t>& reply);
     int rateLocked() const;

@@ -103,7 +103,11 @@ int main(int argc, char** argv) {
                    "A line that misbehaves: drop=P,flip=P,cut=P,delay=MS@P,noise=P,unplug=SECONDS (P from 0 to 1; "
                    "drop and flip hit both directions, the others what the device sends; unplug hangs the port "
                    "up after SECONDS and brings it back a second later as a new device behind --link); "
-                   "SIGUSR2 turns them off");
+                   "replies that are not the answer: dup=P (a byte twice), double=P (the reply again 0-15 ms "
+                   "later), twin=P (a second device at the address answers with other data, 1-15 ms apart), "
+                   "other=P (the previous reply of the same length instead), stale=P (the reply waits for the "
+                   "tool's next byte), garbage=P (random bytes after it), split=P (a pause of 80-120 ms inside "
+                   "it); SIGUSR2 turns them off");
     app.add_option("--seed", seed, "Seed of the faults, to replay a run")->capture_default_str();
     std::string dumpPath;
     app.add_option("--dump", dumpPath,
