@@ -123,6 +123,11 @@ void PollCommand(CommandContext& ctx, const ModuleArgs& a) {
     if (const int garbled = poller.Garbled(); garbled > 0)
         std::cerr << "vindelor-cli: dropped " << garbled << (garbled == 1 ? " garbled reply" : " garbled replies")
                   << " from the module; the text in it is lost" << std::endl;
+    if (const int doubled = poller.Doubled(); doubled > 0)
+        std::cerr << "vindelor-cli: dropped " << doubled << (doubled == 1 ? " reply" : " replies")
+                  << " that came with another (a second device, or a reply sent twice); which text was the "
+                     "module's cannot be told"
+                  << std::endl;
     if (failed()) throw CommandError {kExitDevice, failure};
     // Replies that the poll cannot take (wrong letters, cut short) are no answer either.
     if (poller.Exchanges() == 0) throw CommandError {kExitDevice, "No answer from the module to the text poll"};

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -104,6 +105,9 @@ constexpr int kBlockReads = 6;
 constexpr int kTurnaroundMs = 3;
 constexpr int kSettleQuietMs = 50;
 constexpr int kSettleLimitMs = 2000;
+// Asks of one address check probe before the check fails there.
+constexpr int kProbeAttempts = 3;
+constexpr std::size_t kProbeAnswerBytes = 5;
 
 std::string BlockText(std::uint32_t address) {
     char text[32];
@@ -254,8 +258,67 @@ void AddressCheck(const ToolContext& ctx, AddressCheckState& state,
                   const std::function<void(std::uint32_t)>& progress) {
     PortLoan loan(ctx, false);
     char text[64];
-    for (std::uint32_t address = kAddressCheckFirst; address <= kAddressCheckLast; address += kAddressCheckStep) {
+    // An answer holds when its probe's window (to the next probe) held its reply and nothing
+    // else, and so did the next window, where a second answer to it would land; the last one
+    // when the line stays quiet after it. Lines are written for answers that hold, in order.
+    struct Probe {
+        std::uint32_t address;
+        int s, e;
+        bool alone = false;  // its own window held nothing else
+    };
+    std::deque<Probe> open;
+    int tries = 0;
+    auto take = [&](const Probe& p) {
+        if (p.s != state.lastStart) {
+            std::snprintf(text, sizeof text, "Start Address 0x%6X = %d", p.address, p.s);
+            line(text);
+        }
+        if (p.e != state.lastEnd) {
+            std::snprintf(text, sizeof text, "End Address 0x%6X = %d", p.address, p.e);
+            line(text);
+        }
+        state.lastStart = p.s;
+        state.lastEnd = p.e;
+        tries = 0;
+        if ((p.address & 0xFF) == 0 && progress) progress(p.address);
+    };
+    auto failedAt = [&](std::uint32_t address) {
+        std::snprintf(text, sizeof text, "Failed at 0x%6X", address);
+        line(text);
+    };
+    const auto quietAfter = std::chrono::milliseconds(kTurnaroundMs) +
+                            serial::LineTime(kProbeAnswerBytes, ctx.port.GetBaudRate());
+    std::uint32_t address = kAddressCheckFirst;
+    for (;;) {
         if (ctx.cancelled()) return;
+        const bool more = address <= kAddressCheckLast;
+        if (!more && open.empty()) return;
+        // Whatever waits now came after the last probe's answer, in its window.
+        std::size_t stray = static_cast<std::size_t>(ctx.port.DiscardInput());
+        if (!more) {
+            const auto end = std::chrono::steady_clock::now() + quietAfter;
+            while (ctx.port.ReadByteBefore(end) >= 0) ++stray;
+        }
+        if (!open.empty()) open.back().alone = stray == 0;
+        if (!open.empty() && !open.back().alone) {
+            // A second answer to one of the open probes, or a late one: ask from the first again.
+            address = open.front().address;
+            open.clear();
+            if (++tries >= kProbeAttempts) {
+                failedAt(address);
+                return;
+            }
+            SettleLine(ctx);
+            continue;
+        }
+        if (open.size() == 2) {
+            take(open.front());
+            open.pop_front();
+        }
+        if (!more) {
+            take(open.front());
+            return;
+        }
         try {
             SendCommand(ctx.port, BootFrame(Boot::Write, AddressAndLength(address, kAddressProbeLength)));
             ctx.port.EnsureSent(kAnswerSlackMs);
@@ -264,20 +327,13 @@ void AddressCheck(const ToolContext& ctx, AddressCheckState& state,
                     throw serial::TSerErr(serial::TSerErr::Open, "Forkert data modtaget");
             const int s = ctx.port.WaitByte(kDataTimeoutMs);
             const int e = ctx.port.WaitByte(kDataTimeoutMs);
-            if (s != state.lastStart) {
-                std::snprintf(text, sizeof text, "Start Address 0x%6X = %d", address, s);
-                line(text);
-            }
-            if (e != state.lastEnd) {
-                std::snprintf(text, sizeof text, "End Address 0x%6X = %d", address, e);
-                line(text);
-            }
-            state.lastStart = s;
-            state.lastEnd = e;
-            if ((address & 0xFF) == 0 && progress) progress(address);
+            open.push_back({address, s, e});
+            address += kAddressCheckStep;
         } catch (const serial::TSerErr&) {
-            std::snprintf(text, sizeof text, "Failed at 0x%6X", address);
-            line(text);
+            // A failure ends the check where it happened; the probe before had a quiet line
+            // until this one went out.
+            if (!open.empty()) take(open.front());
+            failedAt(address);
             return;
         }
     }

@@ -1,13 +1,19 @@
 #include "modules/ModulePoll.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "registers/Definitions.h"
+#include "serial/LineTime.h"
 #include "util/SafeFile.h"
 
 namespace vindelor::modules {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+// A second answer to the poll starts within a device's turnaround of the first one's end.
+constexpr int kTurnaroundMs = 3;
 
 int Take(serial::TSerCom& port) { return port.TakeReceivedByte(); }
 
@@ -71,9 +77,22 @@ void ModulePoller::Stop() {
 void ModulePoller::Run() {
     const auto abandon = [this] { return StopRequested(); };
     while (!StopRequested()) {
+        auto pauseEnd = Clock::now() + std::chrono::milliseconds(kPollIntervalMs);
         try {
-            const std::string text = PollExchange(port_, abandon);
+            // What waits before the request came after the last reply's quiet time: nobody's.
+            const int before = port_.DiscardInput();
+            std::string text = PollExchange(port_, abandon);
             ++exchanges_;
+            const auto quietEnd = Clock::now() + std::chrono::milliseconds(kTurnaroundMs) +
+                                  serial::LineTime(static_cast<std::size_t>(PollReplyBytes(static_cast<int>(text.size()))),
+                                                   port_.GetBaudRate());
+            int after = 0;
+            while (port_.ReadByteBefore(quietEnd) >= 0) ++after;
+            pauseEnd = std::max(pauseEnd, quietEnd);
+            if (before > 0 || after > 0) {
+                ++doubled_;
+                text.clear();
+            }
             if (!text.empty() && onText_) onText_(text);
         } catch (const serial::TSerErr& failure) {
             if (dynamic_cast<const GarbledPollReply*>(&failure)) ++garbled_;
@@ -92,7 +111,7 @@ void ModulePoller::Run() {
             }
         }
         std::unique_lock lock(mutex_);
-        stop_.wait_for(lock, std::chrono::milliseconds(kPollIntervalMs), [this] { return stopRequested_; });
+        stop_.wait_until(lock, pauseEnd, [this] { return stopRequested_; });
     }
     running_ = false;
 }

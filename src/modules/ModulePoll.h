@@ -38,10 +38,14 @@ public:
 // that does not match, TSerErr when the port fails, a wait for bytes passes WaitTimeout, a
 // letter is wrong, or `abandon` answers true to a wake-up of the port.
 std::string PollExchange(serial::TSerCom& port, const std::function<bool()>& abandon = {});
+// The bytes of a poll reply that carries `textBytes` text bytes.
+constexpr int PollReplyBytes(int textBytes) { return 3 + 2 + 2 + 2 * textBytes + 2; }
 
 // Runs the poll on a thread of its own, so a silent module never holds up the window: one
 // exchange, then 10 ms, then the next. A failed exchange reopens the port without a word; when
-// the port cannot be reopened the poller ends and reports why.
+// the port cannot be reopened the poller ends and reports why. A reply's text is shown only
+// when the line stayed quiet a reply's line time and a turnaround after it (that wait is part
+// of the pause before the next exchange) and nothing waited before its request.
 class ModulePoller {
 public:
     // Both are called on the poller's thread.
@@ -61,6 +65,9 @@ public:
     int Exchanges() const { return exchanges_; }
     // Replies dropped as garbled; their text is lost.
     int Garbled() const { return garbled_; }
+    // Replies dropped because more came with them (a second device answering the poll, a reply
+    // sent twice): which text was the module's cannot be told, so neither is shown.
+    int Doubled() const { return doubled_; }
 
 private:
     void Run();
@@ -75,6 +82,7 @@ private:
     std::atomic<bool> running_ {true};
     std::atomic<int> exchanges_ {0};
     std::atomic<int> garbled_ {0};
+    std::atomic<int> doubled_ {0};
     std::thread thread_;
 };
 

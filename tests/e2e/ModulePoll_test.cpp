@@ -172,6 +172,54 @@ TEST_F(PollerTest, AFailedExchangeReopensThePortAndPollingGoesOn) {
     poller->Stop();
 }
 
+// A second module answers the poll too, right after this one, with text of its own: neither
+// text can be told to be this module's, so neither reaches the log; later text does.
+class SecondModuleAnswersPoll : public sim::DeviceModel {
+public:
+    explicit SecondModuleAnswersPoll(std::shared_ptr<sim::DeviceModel> inner) : inner_(std::move(inner)) {}
+    void onByte(std::uint8_t b, sim::Clock::time_point at, Bytes& reply) override {
+        inner_->onByte(b, at, reply);
+        if (answered_ || reply.size() <= 11 || reply[0] != kPollLetter) return;
+        answered_ = true;
+        const Bytes other {0x20, 0x20, 0x20, 0x00, 0xFF, 0x02, 0xFD, 'N', 'N' ^ 0xFF, 'o', 'o' ^ 0xFF, 0xAA, 0xAA};
+        reply.insert(reply.end(), other.begin(), other.end());
+    }
+
+private:
+    std::shared_ptr<sim::DeviceModel> inner_;
+    bool answered_ = false;
+};
+
+TEST(Poller, TextOfAReplyThatCameWithAnotherIsNotShown) {
+    auto device = std::make_shared<sim::RegisterDevice>();
+    sim::SimPort sim(std::make_shared<SecondModuleAnswersPoll>(device));
+    serial::TSerCom port(sim.slavePath(), 19200, 8000);
+    port.Open();
+    std::mutex mutex;
+    std::string text;
+    device->feedModuleText("first");
+    ModulePoller poller(
+        port,
+        [&](const std::string& t) {
+            std::lock_guard lock(mutex);
+            text += t;
+        },
+        {});
+    const auto deadline = Clock::now() + 10s;
+    while (poller.Doubled() == 0 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    device->feedModuleText("second");
+    while (Clock::now() < deadline) {
+        {
+            std::lock_guard lock(mutex);
+            if (text.find("second") != std::string::npos) break;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    poller.Stop();
+    EXPECT_EQ(text, "second");
+    EXPECT_EQ(poller.Doubled(), 1);
+}
+
 TEST_F(PollerTest, StopCutsAWaitForASilentModuleShort) {
     port.WaitTimeout = 60000;
     for (std::size_t i = 0; i < 9; ++i) sim.dropOutputByte(i);  // the whole first reply

@@ -296,6 +296,48 @@ TEST_F(FlashTools, AddressCheckPrintsWhereTheValuesChangeAndStopsAtAFailure) {
     EXPECT_TRUE(listening());
 }
 
+// The boot monitor's answers to chosen probes of the address check come twice, or after
+// another device's answer with other values.
+class ProbeReplyFaults : public sim::DeviceModel {
+public:
+    ProbeReplyFaults(std::shared_ptr<sim::FlashBootloader> inner, int twice, int foreignFirst)
+        : inner_(std::move(inner)), twice_(twice), foreign_(foreignFirst) {}
+    void onByte(std::uint8_t b, sim::Clock::time_point at, std::vector<std::uint8_t>& reply) override {
+        inner_->onByte(b, at, reply);
+        if (reply.size() != 5 || reply[0] != 0xA1) return;
+        const int n = probes_++;
+        const auto own = reply;
+        if (n == twice_) reply.insert(reply.end(), own.begin(), own.end());
+        if (n == foreign_) reply.insert(reply.begin(), {0xA1, 0x00, 0x5F, 7, 7});
+    }
+
+private:
+    std::shared_ptr<sim::FlashBootloader> inner_;
+    int twice_, foreign_;
+    int probes_ = 0;
+};
+
+TEST_F(FlashTools, AddressCheckTakesNoAnswerThatCameWithAnother) {
+    device->setSectorStarts({0xC00000});
+    const std::vector<std::string> clean = {"Start Address 0xBFF000 = 0", "End Address 0xBFF000 = 0",
+                                            "End Address 0xBFFF00 = 1", "Start Address 0xC00000 = 1"};
+    for (auto [twice, foreign] : {std::pair{100, -1}, std::pair{-1, 300}}) {
+        SCOPED_TRACE(::testing::Message() << "twice " << twice << ", another first " << foreign);
+        thread.reset();
+        port.reset();
+        sim.reset();
+        open(std::make_shared<ProbeReplyFaults>(device, twice, foreign));
+        AddressCheckState state;
+        std::vector<std::string> lines;
+        // Cancelled past 0xC00000, where the last line of a clean check is written.
+        cancel = false;
+        AddressCheck(context(), state, [&](const std::string& l) { lines.push_back(l); },
+                     [&](std::uint32_t address) { cancel = address >= 0xC00000; });
+        EXPECT_EQ(lines, clean);
+        EXPECT_TRUE(listening());
+    }
+}
+
 class Bootstrap : public testing::LargeMotorFixture<sim::Xc164Bootstrap> {
 protected:
     void SetUp() override {
