@@ -215,11 +215,10 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
     }
     // The last reply too must have come alone: the line stays quiet a reply's line time and a
     // turnaround after it.
-    std::this_thread::sleep_for(
-        serial::LineTime(static_cast<std::size_t>(protocol::RecvThread::ReplyFrameBytes(
-                             protocol::MsgSampleRow, registers::kScopeChannels * 4)),
-                         s.port().GetBaudRate()) +
-        std::chrono::milliseconds(protocol::RegisterLink::kTurnaroundMs));
+    std::this_thread::sleep_for(serial::QuietAfterReply(
+        static_cast<std::size_t>(
+            protocol::RecvThread::ReplyFrameBytes(protocol::MsgSampleRow, registers::kScopeChannels * 4)),
+        s.port().GetBaudRate()));
     alone.finish(s.receiveThread().Count());
     acceptTaken();
     if (alone.dropped() > 0)

@@ -134,10 +134,8 @@ Session::Asked Session::askAlone(const std::function<void()>& send,
             if (thread_->Count().bytes == before.bytes) return asked;
             continue;
         }
-        const auto quiet =
-            serial::LineTime(static_cast<std::size_t>(protocol::RecvThread::ReplyFrameBytes(m->number, m->wParam)),
-                             port_->GetBaudRate()) +
-            std::chrono::milliseconds(protocol::RegisterLink::kTurnaroundMs);
+        const auto quiet = serial::QuietAfterReply(
+            static_cast<std::size_t>(protocol::RecvThread::ReplyFrameBytes(m->number, m->wParam)), port_->GetBaudRate());
         std::this_thread::sleep_for(quiet);
         const auto after = thread_->Count();
         if (after.frames == before.frames + 1 && after.stray() == before.stray()) {

@@ -100,9 +100,6 @@ namespace {
 // is read until two reads in a row agree, each taken only on a quiet line and with nothing
 // after it, and asked again a few times before the read gives up naming the block.
 constexpr int kBlockReads = 6;
-// Long enough for what a reply can still bring after its end (a second answer comes within a
-// device's turnaround), short beside a block's line time.
-constexpr int kTurnaroundMs = 3;
 constexpr int kSettleQuietMs = 50;
 constexpr int kSettleLimitMs = 2000;
 // Asks of one address check probe before the check fails there.
@@ -143,8 +140,9 @@ BlockRead ReadBlockOnce(const ToolContext& ctx, std::uint32_t address, bool chec
         r.data[i] = static_cast<std::uint8_t>(ctx.port.WaitByte(kDataTimeoutMs));
     for (int i = 0; i < kReadTrailerBytes; ++i) ctx.port.WaitByte(kDataTimeoutMs);
     if (checkAfter) {
-        const auto quiet = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTurnaroundMs) +
-                           serial::LineTime(kReadTrailerBytes, ctx.port.GetBaudRate());
+        const auto quiet = std::chrono::steady_clock::now() +
+                           std::chrono::ceil<std::chrono::steady_clock::duration>(
+                               serial::QuietAfterReply(kReadTrailerBytes, ctx.port.GetBaudRate()));
         r.stray = ctx.port.ReadByteBefore(quiet) >= 0;
     }
     return r;
@@ -286,8 +284,8 @@ void AddressCheck(const ToolContext& ctx, AddressCheckState& state,
         std::snprintf(text, sizeof text, "Failed at 0x%6X", address);
         line(text);
     };
-    const auto quietAfter = std::chrono::milliseconds(kTurnaroundMs) +
-                            serial::LineTime(kProbeAnswerBytes, ctx.port.GetBaudRate());
+    const auto quietAfter = std::chrono::ceil<std::chrono::steady_clock::duration>(
+        serial::QuietAfterReply(kProbeAnswerBytes, ctx.port.GetBaudRate()));
     std::uint32_t address = kAddressCheckFirst;
     for (;;) {
         if (ctx.cancelled()) return;

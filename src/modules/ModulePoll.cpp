@@ -12,8 +12,6 @@ namespace vindelor::modules {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-// A second answer to the poll starts within a device's turnaround of the first one's end.
-constexpr int kTurnaroundMs = 3;
 
 int Take(serial::TSerCom& port) { return port.TakeReceivedByte(); }
 
@@ -83,9 +81,10 @@ void ModulePoller::Run() {
             const int before = port_.DiscardInput();
             std::string text = PollExchange(port_, abandon);
             ++exchanges_;
-            const auto quietEnd = Clock::now() + std::chrono::milliseconds(kTurnaroundMs) +
-                                  serial::LineTime(static_cast<std::size_t>(PollReplyBytes(static_cast<int>(text.size()))),
-                                                   port_.GetBaudRate());
+            const auto quietEnd =
+                Clock::now() + std::chrono::ceil<Clock::duration>(serial::QuietAfterReply(
+                                   static_cast<std::size_t>(PollReplyBytes(static_cast<int>(text.size()))),
+                                   port_.GetBaudRate()));
             int after = 0;
             while (port_.ReadByteBefore(quietEnd) >= 0) ++after;
             pauseEnd = std::max(pauseEnd, quietEnd);

@@ -1,5 +1,7 @@
 #include "protocol/RegisterLink.h"
 
+#include "serial/LineTime.h"
+
 namespace vindelor::protocol {
 
 namespace {
@@ -120,7 +122,8 @@ std::optional<RegisterReply> RegisterLink::read(int address, int registerNumber,
 }
 
 std::chrono::microseconds RegisterLink::quietAfterReply(int valueBytes) const {
-    return lineTime(ReplyFrameBytes(valueBytes)) + std::chrono::milliseconds(kTurnaroundMs);
+    return std::chrono::ceil<std::chrono::microseconds>(
+        serial::QuietAfterReply(static_cast<std::size_t>(ReplyFrameBytes(valueBytes)), port_.GetBaudRate()));
 }
 
 std::size_t RegisterLink::drainFor(std::chrono::microseconds t) {

@@ -52,9 +52,6 @@ class RegisterLink {
     static constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
     static constexpr int kReadRequestBytes = 9;
     static constexpr int kByteTimeoutMs = 100;  // longest gap between the bytes of a reply
-    // The longest a device takes from the end of a request to the start of its reply (and an
-    // adapter to hand it on): a second answer to the same request starts within it.
-    static constexpr int kTurnaroundMs = 3;
 
     // Bytes of the reply to a read of a register of this many words.
     static constexpr int ReadReplyBytes(int words) { return ReplyFrameBytes(2 * words); }
@@ -92,7 +89,7 @@ class RegisterLink {
     std::size_t bytesHeard() const { return heard_; }
     // One question that must get one answer: the input is emptied first (what waited there is
     // counted as stray), the register is read as read() does, and after its reply the line
-    // must stay quiet for the reply's line time and kTurnaroundMs. Anything stray makes the
+    // must stay quiet for the reply's line time and a turnaround (serial::QuietAfterReply). Anything stray makes the
     // next settle() wait for a quiet line.
     // With QuietAfter::Skip the quiet time is left to the caller: a reader of many registers in
     // a row lets the next question's window show whether anything followed (see ReadInTurn).
