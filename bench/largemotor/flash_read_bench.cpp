@@ -5,10 +5,10 @@
 //   cmake --preset bench && cmake --build --preset bench --target flash_read_bench
 //   build/bench/bench/flash_read_bench
 //
-// Counters: seconds (one whole read), bound_s (the wire time of every byte that crosses the
-// line in both directions at 57600 baud, 10 bits a byte), over_bound_pct (how far the read
-// takes longer than the bound), window_cpu_pct (processor time of the waiting thread, in
-// percent of the read's time).
+// Counters: seconds (one whole read), bound_s (the wire time of one pass: every byte that
+// crosses the line in both directions at 57600 baud, 10 bits a byte), times_wire (the read's
+// time against it: the verified read reads every block twice, goal at most 2.05; the fast one
+// once), window_cpu_pct (processor time of the waiting thread, in percent of the read's time).
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -48,6 +48,7 @@ double ThreadCpuSeconds() {
 }
 
 void BM_ReadFlashAt57600(benchmark::State& state) {
+    const auto mode = state.range(0) ? largemotor::FlashReadMode::Fast : largemotor::FlashReadMode::Verified;
     auto device = std::make_shared<sim::FlashBootloader>();
     device->setLineRate(kBaud);
     sim::SimPort sim(device);
@@ -79,9 +80,12 @@ void BM_ReadFlashAt57600(benchmark::State& state) {
         const auto start = Clock::now();
         const double cpuStart = ThreadCpuSeconds();
         app::RunPortJob([&] {
-            largemotor::ReadFlashToFile(ctx, path, [&](std::uint32_t n) {
-                app::PostToWindow(&window, [&label, n] { label = largemotor::ReadCountText(n); });
-            });
+            largemotor::ReadFlashToFile(
+                ctx, path,
+                [&](std::uint32_t n) {
+                    app::PostToWindow(&window, [&label, n] { label = largemotor::ReadCountText(n); });
+                },
+                mode);
         });
         cpu += ThreadCpuSeconds() - cpuStart;
         // The closing 100 ms pause of the tool is not line time.
@@ -92,10 +96,10 @@ void BM_ReadFlashAt57600(benchmark::State& state) {
     const double n = static_cast<double>(state.iterations());
     state.counters["seconds"] = seconds / n;
     state.counters["bound_s"] = bound;
-    state.counters["over_bound_pct"] = (seconds / n / bound - 1) * 100;
+    state.counters["times_wire"] = seconds / n / bound;
     state.counters["window_cpu_pct"] = cpu / seconds * 100;
 }
-BENCHMARK(BM_ReadFlashAt57600)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ReadFlashAt57600)->ArgName("fast")->Arg(0)->Arg(1)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

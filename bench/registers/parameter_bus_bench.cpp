@@ -9,9 +9,14 @@
 // BM_SaveParameterSet: every register of a VX20-95 read as "params save" reads them.
 // Counters: wire_ms, the line time of every request and reply, 10 bits a byte; pct_of_wire,
 // the save's time against it (goal: at most 120).
+// BM_OneReadAlone: one register read as a one-shot `read` makes it, against the plain read it
+// is made of. Counters: plain_ms and alone_ms, the medians; added_ms, what making sure that
+// the answer came alone costs (goal: under 5 at 115200).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 #include <memory>
 
 #include "protocol/RegisterLink.h"
@@ -102,6 +107,30 @@ void BM_SaveParameterSet(benchmark::State& state) {
     state.counters["pct_of_wire"] = 100.0 * ms / wireMs;
 }
 BENCHMARK(BM_SaveParameterSet)->Iterations(20)->Unit(benchmark::kMillisecond);
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void BM_OneReadAlone(benchmark::State& state) {
+    PacedLine l({{3, registers::VX20_95}});
+    const auto timeout = std::chrono::milliseconds(1000);
+    std::vector<double> plain, alone;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        l.link->discardInput();
+        if (!l.link->read(3, kFirmware, timeout)) state.SkipWithError("no answer");
+        plain.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        start = Clock::now();
+        if (!l.link->readAlone(3, kFirmware, timeout, 1).reply) state.SkipWithError("no answer alone");
+        alone.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    state.counters["plain_ms"] = Median(plain);
+    state.counters["alone_ms"] = Median(alone);
+    state.counters["added_ms"] = Median(alone) - Median(plain);
+}
+BENCHMARK(BM_OneReadAlone)->Iterations(200)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

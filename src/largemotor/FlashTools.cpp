@@ -1,5 +1,6 @@
 #include "largemotor/FlashTools.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -97,9 +98,9 @@ namespace {
 
 // The flash data carries no check: a flipped byte, a reply that came twice or from another
 // device, or a late one taken for the next block would go into the file unseen. So every block
-// is read until two reads in a row agree, each taken only on a quiet line and with nothing
+// is read until two reads agree, each taken only on a quiet line and with nothing
 // after it, and asked again a few times before the read gives up naming the block.
-constexpr int kBlockReads = 6;
+constexpr int kBlockReads = 10;
 constexpr int kSettleQuietMs = 50;
 constexpr int kSettleLimitMs = 2000;
 // Asks of one address check probe before the check fails there.
@@ -158,36 +159,40 @@ std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
     const bool verify = mode == FlashReadMode::Verified;
     for (std::uint32_t offset = 0; offset < kFlashSize; offset += kFlashReadBlock) {
         const std::uint32_t address = kFlashBase + offset;
-        std::optional<std::vector<std::uint8_t>> last;  // the read before, taken clean
+        std::vector<std::vector<std::uint8_t>> clean;  // the reads of the block taken so far
         std::string failure = "no two reads agree";
         bool done = false;
+        bool kept = false;  // the read before was kept in `clean`
         for (int n = 0; n < kBlockReads && !done; ++n) {
             if (ctx.cancelled()) return std::nullopt;
-            // Bytes waiting now came after the read before had been checked: it counts no more.
+            // Bytes waiting now came after the read before: it was not the only answer.
             if (ctx.port.DiscardInput() > 0) {
-                last.reset();
+                if (kept) clean.pop_back();
                 SettleLine(ctx);
             }
+            kept = false;
             try {
-                // A first read is checked by the second; the one that would be taken is checked
-                // for anything after it.
-                BlockRead r = ReadBlockOnce(ctx, address, !verify || last.has_value());
+                // A read that would be taken is checked for anything after it; the others are
+                // checked by the read that follows them.
+                BlockRead r = ReadBlockOnce(ctx, address, !verify || !clean.empty());
                 if (r.stray) {
                     failure = "more than one answer";
-                    last.reset();
                     SettleLine(ctx);
                     continue;
                 }
-                if (!verify || (last && *last == r.data)) {
+                // Two reads that agree: a garbled byte, or another block's data, never comes the
+                // same way twice.
+                const bool agreed = std::find(clean.begin(), clean.end(), r.data) != clean.end();
+                if (!verify || agreed) {
                     std::copy(r.data.begin(), r.data.end(), flash.begin() + offset);
                     done = true;
                 } else {
-                    if (last) failure = "no two reads agree";
-                    last = std::move(r.data);
+                    failure = "no two reads agree";
+                    clean.push_back(std::move(r.data));
+                    kept = true;
                 }
             } catch (const serial::TSerErr& e) {
                 failure = e.Text;
-                last.reset();
                 SettleLine(ctx);
             }
         }

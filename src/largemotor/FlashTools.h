@@ -49,7 +49,7 @@ private:
 
 // "Read Flash": read commands of 1024 bytes from 0xC00000, each answered by the empty reply,
 // the data and 4 more bytes; progress after each block with the bytes read so far. The data
-// carry no check, so each block is read until two reads in a row agree (Verified, about twice
+// carry no check, so each block is read until two reads agree (Verified, about twice
 // the line time), or once (Fast: a byte flipped on the line goes into the result unseen); a
 // read is taken only on a quiet line with nothing after it, and a block is asked a few times
 // before the read fails with a TSerErr naming it ("Flash block 0xC01400: No Data"). Returns
