@@ -160,8 +160,7 @@ Reading RegisterLink::readAlone(int address, int registerNumber,
                                 std::chrono::microseconds timeout, int attempts, Silence silence) {
     Reading r;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        const std::size_t waiting = settle(timeout);
-        if (attempt == 0) r.lineWasBusy = waiting > 0;
+        settle(timeout);
         const Answer a = ask(address, registerNumber, timeout);
         if (a.clean()) {
             r.reply = a.reply;

@@ -41,9 +41,6 @@ struct Reading {
     std::optional<RegisterReply> reply;  // an answer that came alone
     std::chrono::steady_clock::time_point answeredAt;  // when it was in
     int doubtful = 0;  // answers that came with other bytes, and were not taken
-    // Bytes were waiting before the first question: they came after the quiet time of an
-    // earlier answer, which may then not have been the only one.
-    bool lineWasBusy = false;
 };
 
 class RegisterLink {
@@ -89,8 +86,8 @@ class RegisterLink {
     std::size_t bytesHeard() const { return heard_; }
     // One question that must get one answer: the input is emptied first (what waited there is
     // counted as stray), the register is read as read() does, and after its reply the line
-    // must stay quiet for the reply's line time and a turnaround (serial::QuietAfterReply). Anything stray makes the
-    // next settle() wait for a quiet line.
+    // must stay quiet for the reply's line time and a turnaround (serial::QuietAfterReply).
+    // Anything stray makes the next settle() wait for a quiet line.
     // With QuietAfter::Skip the quiet time is left to the caller: a reader of many registers in
     // a row lets the next question's window show whether anything followed (see ReadInTurn).
     enum class QuietAfter { Check, Skip };

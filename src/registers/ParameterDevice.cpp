@@ -81,12 +81,13 @@ std::chrono::microseconds ReplyTimeout(const protocol::RegisterLink& link, const
 // definitions are not the device's.
 std::uint32_t ValueOf(const protocol::RegisterReply& reply, const RegisterDef& def,
                       const std::string& deviceType) {
-    if (reply.length != 2 * def.words)
-        throw ParameterError(util::TrimRight(def.name) + ": the device answers with " +
-                             std::to_string(reply.length) + " bytes where a " + deviceType +
-                             " has " + std::to_string(2 * def.words) + "; is it a " + deviceType +
-                             "?");
-    return Masked(reply.value, def.words);
+    if (reply.length == 2 * def.words) return Masked(reply.value, def.words);
+    const std::string answers = util::TrimRight(def.name) + ": the device answers with " +
+                                std::to_string(reply.length) + " bytes where ";
+    if (deviceType.empty())
+        throw ParameterError(answers + "the definitions have " + std::to_string(2 * def.words));
+    throw ParameterError(answers + "a " + deviceType + " has " + std::to_string(2 * def.words) +
+                         "; is it a " + deviceType + "?");
 }
 
 std::string NoAnswerText(const RegisterDef& def, int address) {
@@ -229,7 +230,9 @@ ParameterSet ReadParameterSet(protocol::RegisterLink& link, const ParameterJob& 
         if (e.name == "SERIAL") set.serial = e.valueText();
         set.entries.push_back(std::move(e));
     }
-    if (set.entries.size() != registers.size()) throw ParameterError(NoAnswerText(*registers.front(), job.address));
+    if (set.entries.size() != registers.size())
+        throw ParameterError("the device at address " + std::to_string(job.address) +
+                             " did not answer every register");
     return set;
 }
 
