@@ -137,7 +137,7 @@ private slots:
 
     void aTimeOutInReadFlashShowsTheErrorAndListensAgain() {
         auto device = std::make_shared<vindelor::sim::FlashBootloader>();
-        device->setSilentAfterReads(3);
+        device->setSilentAfterReads(3);  // block 0 twice, block 1 once
         plugIn(device);
         TfrmMain& w = open();
         QFile old(folder_->filePath(QStringLiteral("flash.bin")));
@@ -145,7 +145,7 @@ private slots:
         old.write("older");
         old.close();
         QTest::mouseClick(panel().btnReadFlash, Qt::LeftButton);
-        QCOMPARE(Boxes(boxes_), QStringList {QStringLiteral("warning|Error|No Data")});
+        QCOMPARE(Boxes(boxes_), QStringList {QStringLiteral("warning|Error|Flash block 0xC00400: No Data")});
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("older"));
         QVERIFY(w.receiving());
