@@ -1,5 +1,6 @@
 #include "cli/Session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
@@ -119,6 +120,30 @@ void Settle(protocol::RecvThread& thread, std::chrono::milliseconds quiet) {
 
 }  // namespace
 
+std::optional<protocol::ReceivedMessage> Session::takeReply(
+    const std::function<bool(const protocol::ReceivedMessage&)>& match, int timeoutMs, std::uint64_t heardBefore) {
+    using Clock = std::chrono::steady_clock;
+    const auto gap = std::chrono::milliseconds(protocol::RecvThread::kByteTimeoutMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::uint64_t heard = heardBefore;
+    auto lastByte = Clock::now();
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= deadline) return std::nullopt;
+        const auto slice = std::min(std::chrono::ceil<std::chrono::milliseconds>(deadline - now), gap);
+        if (auto m = sink_.take(match, slice)) return m;
+        // Bytes came and then nothing for as long as a frame's bytes may lie apart, and no reply
+        // was made of them: a broken one. No other is coming.
+        const auto count = thread_->Count().bytes;
+        if (count != heard) {
+            heard = count;
+            lastByte = Clock::now();
+        } else if (heard != heardBefore && Clock::now() - lastByte >= 2 * gap) {
+            return std::nullopt;
+        }
+    }
+}
+
 Session::Asked Session::askAlone(const std::function<void()>& send,
                                  const std::function<bool(const protocol::ReceivedMessage&)>& match,
                                  int timeoutMs) {
@@ -127,7 +152,7 @@ Session::Asked Session::askAlone(const std::function<void()>& send,
         if (attempt > 0) Settle(*thread_, std::chrono::milliseconds(kSettleQuietMs));
         const auto before = thread_->Count();
         send();
-        auto m = sink_.take(match, std::chrono::milliseconds(timeoutMs));
+        auto m = takeReply(match, timeoutMs, before.bytes);
         sink_.endEchoLine();
         if (!m) {
             // A broken reply is asked again; silence is the answer.

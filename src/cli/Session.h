@@ -75,6 +75,12 @@ public:
     std::uint32_t readRegisterAlone(int registerNumber, const std::string& name, int timeoutMs);
 
 private:
+    // The first queued message that `match` takes, within timeoutMs; nothing sooner when the
+    // receive thread heard bytes since heardBefore, then none for two frame gaps, and made
+    // no reply of them.
+    std::optional<protocol::ReceivedMessage> takeReply(
+        const std::function<bool(const protocol::ReceivedMessage&)>& match, int timeoutMs, std::uint64_t heardBefore);
+
     GlobalOptions options_;
     CliSink sink_;
     std::unique_ptr<serial::TSerCom> port_;

@@ -1,5 +1,7 @@
 #include "protocol/RegisterLink.h"
 
+#include <algorithm>
+
 #include "serial/LineTime.h"
 
 namespace vindelor::protocol {
@@ -98,8 +100,12 @@ std::optional<RegisterReply> RegisterLink::read(int address, int registerNumber,
     sender_.SendReadRequest(static_cast<std::uint8_t>(registerNumber));
     const auto deadline = Clock::now() + timeout;
     int run = 0;
+    bool broken = false;
     for (;;) {
-        const int b = nextByte(deadline);
+        // After a broken frame only as long as a frame's bytes may lie apart: a line that then
+        // stays quiet brings no reply any more, and the caller may ask again at once.
+        const int b = nextByte(broken ? std::min(deadline, Clock::now() + std::chrono::milliseconds(kByteTimeoutMs))
+                                      : deadline);
         if (b < 0) {
             unanswered_ = true;
             return std::nullopt;
@@ -117,6 +123,7 @@ std::optional<RegisterReply> RegisterLink::read(int address, int registerNumber,
             if (reply && reply->registerNumber == (registerNumber & 0xFF)) return reply;
         } catch (const FrameBroken&) {
             // Passed over; the search goes on after the bytes it took.
+            broken = true;
         }
     }
 }
