@@ -67,11 +67,13 @@ class Sim:
         self.dump_path = os.path.join(cwd, ".sim-memory")
         self.proc = subprocess.Popen([os.path.join(build, "sim", "vindelor-sim")] + args +
                                      ["--dump", self.dump_path], cwd=cwd,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.started = time.monotonic()
         self.paths = []
+        self.clean_line = False
         self.changed = threading.Condition()
         threading.Thread(target=self._read, daemon=True).start()
+        threading.Thread(target=self._read_err, daemon=True).start()
         if not self.wait_path(1, 10):
             raise RuntimeError("the simulator did not start: " + " ".join(args))
 
@@ -80,6 +82,13 @@ class Sim:
             if line.startswith("/dev/"):
                 with self.changed:
                     self.paths.append(line.strip())
+                    self.changed.notify_all()
+
+    def _read_err(self):
+        for line in self.proc.stderr:
+            if line.strip() == "vindelor-sim: faults off":
+                with self.changed:
+                    self.clean_line = True
                     self.changed.notify_all()
 
     def wait_path(self, count, seconds):
@@ -93,6 +102,11 @@ class Sim:
 
     def faults_off(self, unplug_seconds=0):
         self.proc.send_signal(signal.SIGUSR2)
+        # The checks that follow need the clean line: on a loaded machine the simulator may take
+        # a while to see the signal.
+        with self.changed:
+            if not self.changed.wait_for(lambda: self.clean_line, 10):
+                raise RuntimeError("the simulator did not turn its faults off")
         if unplug_seconds:
             # The adapter comes back a second after it was pulled, on a new path.
             left = self.started + unplug_seconds - time.monotonic()

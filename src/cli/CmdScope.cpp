@@ -192,6 +192,10 @@ void ScopeCommand(CommandContext& ctx, const ScopeArgs& a) {
             continue;  // the request lost with the port counts as timed out
         }
         if (loop.due(now)) {
+            // A reply still queued now came after its own request's reply had been taken: a
+            // second answer, whose window already counts it. It is nobody's row.
+            for (const auto& stale : s.sink().drain())
+                if (stale.number == protocol::MsgSampleRow) alone.discard();
             alone.sent(s.receiveThread().Count());
             acceptTaken();
             try {

@@ -150,6 +150,9 @@ Session::Asked Session::askAlone(const std::function<void()>& send,
     Asked asked;
     for (int attempt = 0; attempt < kAskAttempts; ++attempt) {
         if (attempt > 0) Settle(*thread_, std::chrono::milliseconds(kSettleQuietMs));
+        // A reply queued before the question (the second answer to the last one, come after its
+        // quiet time) is no answer to it.
+        sink_.drain();
         const auto before = thread_->Count();
         send();
         auto m = takeReply(match, timeoutMs, before.bytes);
@@ -168,8 +171,6 @@ Session::Asked Session::askAlone(const std::function<void()>& send,
             return asked;
         }
         ++asked.doubtful;
-        // Whatever else came may have been queued as a message of its own: it is nobody's.
-        sink_.drain();
     }
     return asked;
 }

@@ -114,6 +114,8 @@ public:
     void sent(const Heard& heard);
     // The reply to the request out now, as its row.
     void replied(const ScopeRow& row);
+    // A reply that is no request's row (it came after its request's reply had been taken).
+    void discard() { ++dropped_; }
     // The run is over and the line has been quiet for a reply's line time and a turnaround
     // since its last reply: `heard` closes the last window.
     void finish(const Heard& heard);
