@@ -94,18 +94,17 @@ TEST_F(BusScan, AReplyLaterThanTheSecondQuestionsTimeIsNotTakenForAnAddressBefor
     addMotor(7);
     open();
     // The answer to the second question comes 160 ms late, when that question's time (about
-    // 106 ms at 115200) is over and the address before it is being asked.
+    // 106 ms at 115200) is over: it is neither taken for the address before it nor lost, as
+    // the device is asked again on a quiet line.
     sim->delayOutputByte(kReplyBytes, 160);
-    const auto found = Addresses(scan(0, 10));
-    EXPECT_TRUE(std::all_of(found.begin(), found.end(), [](int a) { return a == 7; }))
-        << ::testing::PrintToString(found);
+    EXPECT_EQ(Addresses(scan(0, 10)), std::vector<int>{7});
 }
 
 TEST_F(BusScan, AnAnswerWithAnotherRightBehindItIsNotTakenForEitherAndTheAddressIsNamed) {
     // Two devices at one address, the second a little slower: every question about 5 gets
     // two different answers, one after the other, and neither can be told to be its own.
     addMotor(5)->setValue(kFirmware, 0x1111);
-    addMotor(5, VX20_95, 3)->setValue(kFirmware, 0x2222);
+    addMotor(5, VX20_95, 1)->setValue(kFirmware, 0x2222);
     addMotor(6);
     open();
     const auto outcome = scan(0, 8);
