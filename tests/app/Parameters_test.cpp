@@ -7,6 +7,7 @@
 
 #include "WindowFixture.h"
 #include "app/BusScanDialog.h"
+#include "support/SecondDevice.h"
 #include "app/ParameterDialog.h"
 #include "app/ParameterTools.h"
 #include "registers/ParameterSet.h"
@@ -97,6 +98,42 @@ class ParametersTest : public WindowFixture {
         QTRY_VERIFY_WITH_TIMEOUT(
             w.meRecieved->toPlainText().startsWith(QStringLiteral("<52><52><52>")), kWait);
         QCOMPARE(Boxes(boxes_), QStringList());
+    }
+
+    void aScanNamesAnAddressWhereTwoDevicesAnswerAndListsNeither() {
+        // A new drive came with address 3, where a motor already is: every answer to 3 comes
+        // twice, with other data the second time.
+        auto line = std::make_shared<vindelor::sim::RegisterBus>();
+        for (int address : {3, 17}) {
+            auto m = std::make_shared<vindelor::sim::RegisterDevice>();
+            m->setAddress(address);
+            QCOMPARE(QString::fromStdString(vindelor::sim::ConfigureAsMotor(
+                         *m, vindelor::registers::VX20_95, vindelor::sim::DefaultDefinitionsFolder())),
+                     QString());
+            line->add(m);
+        }
+        lineSim_ = std::make_unique<vindelor::sim::SimPort>(
+            std::make_shared<vindelor::testing::SecondDeviceAt>(line, 3));
+        vindelor::sim::LinkPort(portDir().toStdString(), 4, lineSim_->slavePath());
+        storeSettings({{"ComPort", 3},
+                       {"Baudrate", 115200},
+                       {"Top", 50},
+                       {"Left", 50},
+                       {"Address", 17},
+                       {"Group", 1},
+                       {"VxMode", 1}});
+        TfrmMain& w = open();
+        QVERIFY(w.receiving());
+        QTest::mouseClick(tools().btnScanBus, Qt::LeftButton);
+        BusScanDialog* d = tools().scanDialog;
+        QVERIFY(d);
+        QCOMPARE(Column(d->lvDevices, 0), (QStringList{"17"}));
+        QVERIFY(d->lblScan->text().startsWith(QStringLiteral("1 device answered.")));
+        QVERIFY2(d->lblScan->text().endsWith(
+                     QStringLiteral(" Two devices answer at address 3: give one of them another address.")),
+                 qPrintable(d->lblScan->text()));
+        shoot(d, "scan-two-devices.png");
+        d->close();
     }
 
     void aScanCanBeCancelled() {

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 #include <thread>
 
-#include "sim/Faults.h"
 #include "support/LineFixture.h"
+#include "support/SecondDevice.h"
 #include "support/RunCli.h"
 #include "support/Spawn.h"
 #include "support/TempDir.h"
@@ -60,41 +59,13 @@ TEST_F(CliParams, ScanPrintsAddressFirmwareAndTypeOfEachDeviceAndFailsWhenNoneAn
     EXPECT_EQ(run("scan --from 9 --to 8").status, 2);
 }
 
-// A second device at one address: every reply to a request for that address is followed at
-// once by another well-formed one with other data, as a device with a slightly longer
-// turnaround answers.
-class SecondDeviceAt : public sim::DeviceModel {
-  public:
-    SecondDeviceAt(std::shared_ptr<sim::DeviceModel> line, int address)
-        : line_(std::move(line)), address_(address) {}
-    void onByte(std::uint8_t b, sim::Clock::time_point at, std::vector<std::uint8_t>& reply) override {
-        // The byte after a letter sent three times is the request's destination.
-        if (lettersSeen_ == 3) destination_ = b;
-        lettersSeen_ = lettersSeen_ > 0 && lettersSeen_ < 3 && b == letter_ ? lettersSeen_ + 1 : 1;
-        letter_ = b;
-        line_->onByte(b, at, reply);
-        if (reply.empty() || destination_ != address_) return;
-        const auto other = sim::WithOtherData(reply, rng_);
-        reply.insert(reply.end(), other.begin(), other.end());
-    }
-    std::vector<LaterOutput> takeLaterOutput() override { return line_->takeLaterOutput(); }
-
-  private:
-    std::shared_ptr<sim::DeviceModel> line_;
-    int address_;
-    int letter_ = -1;
-    int lettersSeen_ = 0;
-    int destination_ = -1;
-    std::mt19937_64 rng_{7};
-};
-
 // A new drive added to a line with its factory address: two devices answer every question to
 // that address. No command may take either answer for the device's, and each says why it
 // failed.
 TEST_F(CliParams, TwoDevicesAtOneAddressFailEveryCommandSayingSo) {
     addMotor(3, VX20_95)->setValue(kKP, 0x1800);
     addMotor(5, VX20_95);
-    sim = std::make_unique<sim::SimPort>(std::make_shared<SecondDeviceAt>(line, 3));
+    sim = std::make_unique<sim::SimPort>(std::make_shared<testing::SecondDeviceAt>(line, 3));
     const std::string two = "more than one answer at address 3; two devices may answer at that address";
     for (const char* args : {"--address 3 read KP", "--address 3 read 16", "--address 3 write KP 2.0",
                              "--address 3 sample", "--address 3 list --read", "--address 3 module status",
