@@ -113,13 +113,14 @@ std::string BlockText(std::uint32_t address) {
     return text;
 }
 
-// Waits until no byte has come for quietMs. A line that never goes quiet is an error.
-void SettleLine(const ToolContext& ctx) {
+// Waits until no byte has come for kSettleQuietMs. A line that never goes quiet is an error,
+// named by what was being asked (a block, a probe).
+void SettleLine(const ToolContext& ctx, const std::string& asking) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleLimitMs);
     while (ctx.port.ReadByteWithin(kSettleQuietMs) >= 0) {
         ctx.port.DiscardInput();
         if (std::chrono::steady_clock::now() >= end)
-            throw serial::TSerErr(serial::TSerErr::Io, "the line never goes quiet");
+            throw serial::TSerErr(serial::TSerErr::Io, (asking + "the line never goes quiet").c_str());
     }
 }
 
@@ -168,7 +169,7 @@ std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
             // Bytes waiting now came after the read before: it was not the only answer.
             if (ctx.port.DiscardInput() > 0) {
                 if (kept) clean.pop_back();
-                SettleLine(ctx);
+                SettleLine(ctx, BlockText(address));
             }
             kept = false;
             try {
@@ -177,7 +178,7 @@ std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
                 BlockRead r = ReadBlockOnce(ctx, address, !verify || !clean.empty());
                 if (r.stray) {
                     failure = "more than one answer";
-                    SettleLine(ctx);
+                    SettleLine(ctx, BlockText(address));
                     continue;
                 }
                 // Two reads that agree: a garbled byte, or another block's data, never comes the
@@ -193,7 +194,7 @@ std::optional<std::vector<std::uint8_t>> ReadFlash(const ToolContext& ctx,
                 }
             } catch (const serial::TSerErr& e) {
                 failure = e.Text;
-                SettleLine(ctx);
+                SettleLine(ctx, BlockText(address));
             }
         }
         if (!done) throw serial::TSerErr(serial::TSerErr::Io, (BlockText(address) + failure).c_str());
@@ -311,7 +312,12 @@ void AddressCheck(const ToolContext& ctx, AddressCheckState& state,
                 failedAt(address);
                 return;
             }
-            SettleLine(ctx);
+            try {
+                SettleLine(ctx, "");
+            } catch (const serial::TSerErr&) {
+                failedAt(address);
+                return;
+            }
             continue;
         }
         if (open.size() == 2) {
