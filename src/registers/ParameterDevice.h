@@ -54,7 +54,7 @@ struct ParameterJob {
     static constexpr int kDefaultReplyMarginMs = 100;
     static constexpr int kDefaultReadBackDelayMs = 100;
     // Asks for a register before it counts as unanswered, or as answered by two devices.
-    static constexpr int kAttempts = 3;
+    static constexpr int kAttempts = 5;
 };
 
 // Reads one register by its definition; nothing when it does not answer after kAttempts. A
